@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds everything: the 64-bit Windows build (run under Wine), the 32-bit
+# Windows build (the shipping target, compiled and linked only) and the native
+# build of the pieces without Windows calls.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${ZR_BUILD_DIR:-$root/build}
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+configure() { # folder, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$out/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
+}
+configure x64  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
+configure i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+configure native
+for dir in x64 i686 native; do
+  echo "build: $dir"
+  if ! cmake --build "$out/$dir" -- -j"$(nproc)" >"$out/$dir.log" 2>&1; then
+    grep -v '^\[' "$out/$dir.log" | tail -n 60; echo "build: $dir failed"; exit 1
+  fi
+  grep -i -A3 'warning:' "$out/$dir.log" || true
+done

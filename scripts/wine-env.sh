@@ -1,0 +1,38 @@
+# Sourced by the test and demo scripts: a private Wine prefix with its own
+# Xvfb display and one wineserver kept alive for the whole run.
+#   wine_up <keepalive.exe>   wine_down
+# Wine's background processes inherit the streams of whoever starts them first;
+# they are started here with every stream on /dev/null, or CTest would wait on them.
+
+wine_up() {
+  local keepalive=$1
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+  export WINEPREFIX
+  WINEPREFIX=$(mktemp -d /tmp/zorvan-wine.XXXXXX)
+  local n
+  for n in $(seq 91 199); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+  done
+  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  ZR_XVFB_PID=$!
+  export DISPLAY=":$n"
+  local i
+  for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  wineserver -p </dev/null >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1
+  wine "$keepalive" </dev/null >/dev/null 2>&1 &
+  ZR_KEEPALIVE_PID=$!
+  # The keepalive program says it is up by creating this file.
+  for i in $(seq 100); do [ -e "$WINEPREFIX/keepalive.up" ] && break; sleep 0.1; done
+  echo "wine: prefix $WINEPREFIX, display $DISPLAY"
+}
+
+wine_down() {
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
+  [ -n "${ZR_KEEPALIVE_PID:-}" ] && kill "$ZR_KEEPALIVE_PID" 2>/dev/null
+  [ -n "${ZR_XVFB_PID:-}" ] && kill "$ZR_XVFB_PID" 2>/dev/null
+  case "$WINEPREFIX" in /tmp/zorvan-wine.*) rm -rf "$WINEPREFIX" ;; esac
+  unset WINEPREFIX
+}
