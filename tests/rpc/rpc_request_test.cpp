@@ -52,8 +52,9 @@ TEST(ParseRpcResult, ReadsTheResultOnlyFromCompleteAnswers)
         {"{\"version\":\"1.0\",\"code\":0,\"id\":3,\"result\":9}", ""},
         {"{\"version\":\"1.0\",\"code\":0,\"id\":3,\"result\":\"a\\\\b\"}", ""},
         {"{\"version\":\"1.0\",\"code\":0,\"id\":3,\"result\":\"a\\nb\"}", ""},
-        // a nested object before the member hides it from the patterns
-        {"{\"x\":{},\"version\":\"1.0\",\"code\":0,\"id\":3,\"result\":\"5\"}", "5"},
+        // a nested object before a member hides it from the patterns; after them it does not
+        {"{\"x\":{},\"version\":\"1.0\",\"code\":0,\"id\":3,\"result\":\"5\"}", ""},
+        {"{\"version\":\"1.0\",\"code\":0,\"id\":3,\"result\":\"5\",\"x\":{}}", "5"},
         {"{\"version\":\"1.0\",\"code\":0,\"id\":3,\"x\":{\"a\":1},\"result\":\"5\"}", ""},
         {"", ""},
     };
