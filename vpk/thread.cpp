@@ -1,0 +1,263 @@
+#include "vpk/thread.h"
+#include <process.h>
+#include "vpk/com_exception.h"
+#include "vpk/module.h"
+
+namespace vpk {
+
+// Lives on the starter's stack until the new thread signals it.
+struct thread::start_block_ {
+    thread* self;
+    unique_handle started;
+    bool single_threaded_apartment;
+    ATL::CComPtr<IUnknown> error;
+};
+
+thread::thread()
+{
+    InitializeCriticalSection(&lock_);
+    idle_.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    if (idle_) done_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!idle_ || !done_) {
+        DWORD error = GetLastError();
+        idle_.reset();
+        DeleteCriticalSection(&lock_);
+        SetLastError(error);
+        throw_last_error();
+    }
+}
+
+thread::~thread()
+{
+    if (handle_) {
+        try {
+            kill();
+        } catch (...) {
+            // Nothing more can be done for it.
+        }
+    }
+    queue_.clear();
+    DeleteCriticalSection(&lock_);
+}
+
+void thread::start(int priority, bool single_threaded_apartment)
+{
+    if (handle_) throw_hresult(E_FAIL);
+    start_block_ block{this, unique_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)), single_threaded_apartment,
+                       nullptr};
+    if (!block.started) throw_last_error();
+    unsigned id = 0;
+    // _beginthreadex sets up the C run time's data for the thread.
+    HANDLE h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, thread_proc_, &block, CREATE_SUSPENDED, &id));
+    if (!h) throw_last_error();
+    id_ = id;
+    handle_.reset(h);
+    try {
+        if (!SetThreadPriority(h, priority)) throw_last_error();
+        if (ResumeThread(h) == static_cast<DWORD>(-1)) throw_last_error();
+        if (WaitForSingleObject(block.started.get(), INFINITE) == WAIT_FAILED) throw_last_error();
+    } catch (...) {
+        kill();
+        throw;
+    }
+    // The thread has ended; its handle stays until shutdown collects the exit code.
+    if (block.error) throw_exception(com_exception(block.error.p));
+}
+
+unsigned __stdcall thread::thread_proc_(void* argument)
+{
+    auto* block = static_cast<start_block_*>(argument);
+    thread* self = block->self;
+    com_exception error;
+    // Steps completed: attach, COM, message queue, on_start, starter released, run, on_stop.
+    int done = 0;
+    try {
+        module* m = module::instance();
+        if (!m) throw_hresult(E_UNEXPECTED);
+        m->attachThread();
+        done = 1;
+        check_hresult(block->single_threaded_apartment ? CoInitialize(nullptr)
+                                                        : CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        done = 2;
+        MSG msg;
+        // Creates the message queue: messages posted from now on are kept.
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        done = 3;
+        self->on_start();
+        done = 4;
+        if (!SetEvent(block->started.get())) throw_last_error();
+        block = nullptr;  // gone with the starter's stack
+        done = 5;
+        self->run();
+        done = 6;
+        self->on_stop();
+        done = 7;
+    } catch (...) {
+        error = current_exception_as_com();
+    }
+
+    if (done == 4) fatal_error(error.hr());  // the starter would wait for ever
+    try {
+        if (done >= 5) {
+            if (done == 5) {
+                try {
+                    self->on_stop();
+                } catch (...) {
+                    current_exception_as_com().report(true);
+                }
+            }
+            CoUninitialize();
+            module::instance()->detachThread();
+        } else {
+            if (done >= 2) CoUninitialize();
+            try {
+                block->error = error.pack();
+            } catch (...) {
+                current_exception_as_com().report(true);
+            }
+            if (!SetEvent(block->started.get())) fatal_error(HRESULT_FROM_WIN32(GetLastError()));
+            if (done >= 1) module::instance()->detachThread();
+        }
+    } catch (...) {
+        try {
+            current_exception_as_com().report(true);
+        } catch (...) {
+        }
+    }
+    return FAILED(error.hr()) ? static_cast<unsigned>(error.hr()) : 0;
+}
+
+int thread::run()
+{
+    MSG msg;
+    BOOL got;
+    while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
+        if (got == -1) throw_last_error();
+        if (!handle_message(msg)) DispatchMessageA(&msg);
+    }
+    return static_cast<int>(got);
+}
+
+void thread::post(std::unique_ptr<action_> action)
+{
+    critical_section_lock hold(lock_);
+    if (queue_.empty() && !ResetEvent(idle_.get())) throw_last_error();
+    queue_.push_back(std::move(action));
+    if (!PostThreadMessageA(id_, WM_VPK_ACTION, 0, 0)) throw_last_error();
+}
+
+void thread::run_action_(action_& a) noexcept
+{
+    try {
+        a.run();
+    } catch (...) {
+        try {
+            current_exception_as_com().report(true);
+        } catch (...) {
+            // The next action runs regardless.
+        }
+    }
+}
+
+bool thread::handle_message(const MSG& msg)
+{
+    if (msg.message != WM_VPK_ACTION) return false;
+    if (msg.wParam != 0) {
+        // A synchronous call: the sender owns the action and waits for done_.
+        auto* a = reinterpret_cast<action_*>(msg.wParam);
+        try {
+            a->run();
+        } catch (...) {
+            try {
+                com_exception e = current_exception_as_com();
+                if (FAILED(e.hr())) a->error = e.pack();
+            } catch (...) {
+                current_exception_as_com().report(true);
+            }
+        }
+        if (!SetEvent(done_.get())) throw_last_error();
+        return true;
+    }
+    std::unique_ptr<action_> a;
+    {
+        critical_section_lock hold(lock_);
+        if (queue_.empty()) return true;  // killed in the meantime
+        a = std::move(queue_.front());
+        queue_.pop_front();
+    }
+    run_action_(*a);
+    {
+        critical_section_lock hold(lock_);
+        if (queue_.empty() && !SetEvent(idle_.get())) throw_last_error();
+    }
+    return true;
+}
+
+bool thread::wait_idle(DWORD timeout_ms)
+{
+    switch (WaitForSingleObject(idle_.get(), timeout_ms)) {
+    case WAIT_OBJECT_0: return true;
+    case WAIT_TIMEOUT: return false;
+    default: throw_last_error();
+    }
+}
+
+bool thread::is_running() const
+{
+    if (!handle_) return false;
+    DWORD code = 0;
+    if (!GetExitCodeThread(handle_.get(), &code)) throw_last_error();
+    return code == STILL_ACTIVE;
+}
+
+DWORD thread::shutdown(DWORD timeout_ms)
+{
+    if (handle_) PostThreadMessageA(id_, WM_QUIT, 0, 0);
+    return finish(timeout_ms);
+}
+
+DWORD thread::finish(DWORD timeout_ms)
+{
+    DWORD exit_code = 1;
+    const DWORD waited = WaitForSingleObject(handle_.get(), timeout_ms);
+    switch (waited) {
+    case WAIT_OBJECT_0:
+        if (!GetExitCodeThread(handle_.get(), &exit_code)) throw_last_error();
+        handle_.reset();
+        id_ = 0;
+        return exit_code;
+    case WAIT_TIMEOUT:
+        if (module* m = module::instance()) {
+            try {
+                m->log_notice_f(L"vpk::thread::shutdown(): The thread 0x%8.8X does not respond to shutdown "
+                                L"message within %d msecs. \nForcing kill()...",
+                                static_cast<unsigned>(id_), static_cast<int>(timeout_ms));
+            } catch (...) {
+                // The kill matters more than its notice.
+            }
+        }
+        kill();
+        return exit_code;
+    case WAIT_FAILED:
+        throw_last_error();
+    default:
+        if (module* m = module::instance())
+            m->log_error_f(L"thread::finish() failed for thread id=0x%8.8X, because WaitForSingleObject() "
+                           L"returned unexpected code=0x%8.8X",
+                           static_cast<unsigned>(id_), static_cast<unsigned>(waited));
+        throw_hresult(E_UNEXPECTED);
+    }
+}
+
+void thread::kill()
+{
+    critical_section_lock hold(lock_);
+    if (handle_) {
+        TerminateThread(handle_.get(), 1);
+        id_ = 0;
+        handle_.reset();
+    }
+    while (!queue_.empty()) queue_.pop_front();
+}
+
+}  // namespace vpk

@@ -1,0 +1,102 @@
+// A worker thread with its own message queue, COM apartment and a FIFO queue
+// of actions posted by other threads.
+#pragma once
+#include <windows.h>
+#include <atlbase.h>
+#include <deque>
+#include <memory>
+#include "vpk/handle.h"
+
+namespace vpk {
+
+// One WM_VPK_ACTION in the thread's queue per queued action.
+constexpr UINT WM_VPK_ACTION = WM_USER + 0x11;
+
+class thread {
+public:
+    class action_ {
+    public:
+        action_() = default;
+        action_(const action_&) = delete;
+        action_& operator=(const action_&) = delete;
+        virtual ~action_() = default;
+        virtual void run() = 0;
+        // The failure of a synchronous call, packed for the caller's thread.
+        ATL::CComPtr<IUnknown> error;
+    };
+
+    // Runs a heap-allocated functor once; owns it.
+    template <class F, int Flag = 1>
+    class action_impl_ : public action_ {
+    public:
+        explicit action_impl_(F* functor) noexcept : functor_(functor) {}
+        void run() override { (*functor_)(); }
+
+    private:
+        std::unique_ptr<F> functor_;
+    };
+
+    thread();
+    virtual ~thread();
+    thread(const thread&) = delete;
+    thread& operator=(const thread&) = delete;
+
+    // Starts the thread and returns once it is up; rethrows the thread's own
+    // error when it fails to start.
+    void start(int priority, bool single_threaded_apartment);
+    void post(std::unique_ptr<action_> action);
+    template <class F>
+    void post(std::unique_ptr<F> functor)
+    {
+        std::unique_ptr<action_> a(new action_impl_<F, 1>(functor.get()));
+        functor.release();
+        post(std::move(a));
+    }
+    // True when the queue is empty within timeout_ms.
+    bool wait_idle(DWORD timeout_ms);
+    bool is_running() const;
+    // Asks the loop to quit and waits timeout_ms; kills the thread after that.
+    // Returns the thread's exit code (1 when killed).
+    DWORD shutdown(DWORD timeout_ms);
+    void kill();
+
+    DWORD thread_id() const noexcept { return id_; }
+    HANDLE thread_handle() const noexcept { return handle_.get(); }
+
+protected:
+    virtual void on_start() {}
+    // The message loop; a replacement passes every message to handle_message first.
+    virtual int run();
+    virtual void on_stop() {}
+    // True when msg was ours and has been handled.
+    bool handle_message(const MSG& msg);
+    DWORD finish(DWORD timeout_ms);
+
+private:
+    struct start_block_;
+    static unsigned __stdcall thread_proc_(void* start_block);
+    void run_action_(action_& a) noexcept;
+
+    DWORD id_ = 0;
+    unique_handle handle_;
+    CRITICAL_SECTION lock_;
+    std::deque<std::unique_ptr<action_>> queue_;
+    // Signaled exactly while the queue is empty.
+    unique_handle idle_;
+    // Signaled when a synchronous call has completed.
+    unique_handle done_;
+};
+
+// Calls a parameterless member function on an object it does not own.
+template <class T, class R>
+class mem_fun_0 {
+public:
+    mem_fun_0(T* object, R (T::*function)()) noexcept : object_(object), function_(function) {}
+    R operator()() const { return (object_->*function_)(); }
+
+private:
+    T* object_;
+    R (T::*function_)();
+};
+
+}  // namespace vpk
