@@ -1,6 +1,6 @@
 #include "rpc/HttpClient.h"
 #include "settings/ServiceSettings.h"
-#include "vpk/exception.h"
+#include "vpk/com_exception.h"
 #include <wininet.h>
 
 namespace ZorvanRpc {

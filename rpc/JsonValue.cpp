@@ -3,7 +3,7 @@
 #include <cstring>
 #ifdef _WIN32
 #include <windows.h>
-#include "vpk/exception.h"
+#include "vpk/com_exception.h"
 #endif
 
 namespace ZorvanRpc {

@@ -4,7 +4,7 @@
 namespace ZorvanRpc {
 
 RpcClient::RpcClient()
-    : vpk::singleton<RpcClient>(this), request_id_(0),
+    : request_id_(0),
       encoder_(std::make_shared<PlainTextContentEncoder>())
 {
 }

@@ -1,5 +1,5 @@
 #include "rpc/TcpClientChannel.h"
-#include "vpk/exception.h"
+#include "vpk/com_exception.h"
 #include <cstring>
 
 namespace ZorvanRpc {
