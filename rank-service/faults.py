@@ -15,8 +15,9 @@ MODES = ("refuse", "stall", "close-early", "split", "split-crlf", "nul",
 SPLIT_PAUSE = 1.0
 STALL_LIMIT = 120.0
 HUGE_HEADER_BYTES = 1024 * 1024
-GARBAGE = (b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03 not HTTP at all \xff"
-           b"\xfe\xfd SSH-2.0-Nope \x1b[0m\x7f\x80\x81\r\n")
+# No NUL (that is its own mode) and no blank line: a client waits for one.
+GARBAGE = (b"\x16\x03\x01\x02\xfc\x03\x03 not HTTP at all \xff\xfe\xfd "
+           b"SSH-2.0-Nope \x1b[0m\x7f\x80\x81\r\n")
 
 
 def reshape(mode, answer):

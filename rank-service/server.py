@@ -65,7 +65,10 @@ class _Connection(socketserver.BaseRequestHandler):
 
 
 class RankServer(socketserver.ThreadingTCPServer):
-    daemon_threads = True
+    # Closing joins the connection threads, so a stop lets answers in flight
+    # finish and log; every wait in a connection is bounded or cut by stop.
+    daemon_threads = False
+    block_on_close = True
     allow_reuse_address = True
     request_queue_size = 64
 

@@ -191,7 +191,8 @@ class ServiceProcess:
             if self.proc.poll() is not None or time.monotonic() > deadline:
                 raise AssertionError("service not ready:\n" + self.output())
             time.sleep(0.02)
-        host, port = open(self.ready).read().split()
+        with open(self.ready) as f:
+            host, port = f.read().split()
         self.address = (host, int(port))
 
     def output(self):
