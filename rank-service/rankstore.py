@@ -23,7 +23,7 @@ CREATE TABLE IF NOT EXISTS lookup (
     host TEXT NOT NULL,
     time INTEGER NOT NULL
 );
-CREATE INDEX IF NOT EXISTS lookup_time_host ON lookup (time, host, uid);
+CREATE INDEX IF NOT EXISTS lookup_host_time ON lookup (host, time, uid);
 CREATE TABLE IF NOT EXISTS imported_rank (
     host TEXT PRIMARY KEY,
     rank INTEGER NOT NULL CHECK (rank > 0)

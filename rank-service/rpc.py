@@ -57,6 +57,8 @@ def handle(body, store):
         call = json.loads(_decode(body), strict=False)
     except ValueError as e:
         return error_answer(PARSE_ERROR, "bad JSON: {}".format(e))
+    except RecursionError:
+        return error_answer(PARSE_ERROR, "bad JSON: nested too deeply")
     if not isinstance(call, dict) or not isinstance(call.get("method"), str):
         return error_answer(INVALID_REQUEST, "not a JSON-RPC call")
     id_ = call.get("id")

@@ -2,6 +2,7 @@
 
 import socket
 import socketserver
+import sys
 import threading
 import time
 
@@ -47,9 +48,10 @@ class _Connection(socketserver.BaseRequestHandler):
             sent = ""
         except OSError as e:
             sent = " (answer not delivered: {})".format(e.strerror or e)
+        elapsed = int((time.monotonic() - started) * 1000)
         server.log("{} {} {} {} {}ms{}{}".format(
             self.client_address[0], _printable(what[:200]), status,
-            _printable(outcome.note), int((time.monotonic() - started) * 1000),
+            _printable(outcome.note[:300]), elapsed,
             " fault=" + server.fault if server.fault else "", sent))
         httpwire.close_gracefully(sock)
 
@@ -88,7 +90,6 @@ class RankServer(socketserver.ThreadingTCPServer):
 
     def handle_error(self, request, client_address):
         # One line instead of socketserver's traceback; the service goes on.
-        import sys
         e = sys.exc_info()[1]
         if isinstance(e, (ConnectionError, socket.timeout)):
             return

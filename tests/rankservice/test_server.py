@@ -116,6 +116,7 @@ class FlatAnswerTest(ServiceCase):
         cases = [
             (self.post(call), 200, 0),
             (self.post(b"{not json"), 200, 1),
+            (self.post(b"[" * 100000), 200, 1),
             (self.post(b"[1,2]"), 200, 2),
             (self.post(call.replace(b'"rank"', b'"rnk"')), 200, 3),
             (self.post(b'{"id":5,"method":"rank","params":{}}'), 200, 4),
