@@ -9,6 +9,7 @@ reads, each cut at its first NUL, stopping as soon as CR LF CR LF is seen.
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -91,18 +92,12 @@ def parse_rpc_result(answer):
     return match.group(1)
 
 
-def raw_answer(address, data, timeout=5.0, shut=True):
+def raw_answer(address, data):
     """Send bytes, read everything until the server closes."""
-    with socket.create_connection(address, timeout=timeout) as s:
+    with socket.create_connection(address, timeout=5) as s:
         s.sendall(data)
-        if shut:
-            s.shutdown(socket.SHUT_WR)
-        out = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                return out
-            out += chunk
+        s.shutdown(socket.SHUT_WR)
+        return b"".join(iter(lambda: s.recv(65536), b""))
 
 
 class FakeClock:
@@ -116,11 +111,10 @@ class FakeClock:
 class LocalService:
     """A service in this process on 127.0.0.1 and a free port."""
 
-    def __init__(self, fault=None, clock=None):
+    def __init__(self, fault=None):
         self.dir = tempfile.mkdtemp(prefix="rankservice-")
-        self.clock = clock or FakeClock()
         self.store = RankStore(os.path.join(self.dir, "ranks.sqlite"),
-                               clock=self.clock)
+                               clock=FakeClock())
         self.lines = []
         self.server = RankServer(("127.0.0.1", 0), self.store, fault=fault,
                                  log=self.lines.append)
@@ -170,8 +164,7 @@ def free_loopback(port=80):
 class ServiceProcess:
     """The command-line service in a child process, until closed."""
 
-    def __init__(self, workdir, *args, listen="127.0.0.1", port=0,
-                 db="ranks.sqlite", wait=True):
+    def __init__(self, workdir, *args, listen="127.0.0.1", port=0):
         self.ready = os.path.join(workdir, "ready")
         if os.path.exists(self.ready):
             os.unlink(self.ready)
@@ -179,14 +172,10 @@ class ServiceProcess:
         self.log = open(self.log_path, "w")
         self.proc = subprocess.Popen(
             [sys.executable, SERVICE, "--listen", listen, "--port", str(port),
-             "--db", os.path.join(workdir, db), "--ready-file", self.ready]
-            + list(args), stdout=subprocess.DEVNULL, stderr=self.log)
-        self.address = None
-        if wait:
-            self.wait_ready()
-
-    def wait_ready(self, timeout=10.0):
-        deadline = time.monotonic() + timeout
+             "--db", os.path.join(workdir, "ranks.sqlite"),
+             "--ready-file", self.ready] + list(args),
+            stdout=subprocess.DEVNULL, stderr=self.log)
+        deadline = time.monotonic() + 10
         while not os.path.exists(self.ready):
             if self.proc.poll() is not None or time.monotonic() > deadline:
                 raise AssertionError("service not ready:\n" + self.output())
@@ -201,10 +190,7 @@ class ServiceProcess:
 
     def close(self, sig=None):
         if self.proc.poll() is None:
-            if sig is None:
-                self.proc.terminate()
-            else:
-                self.proc.send_signal(sig)
+            self.proc.send_signal(sig or signal.SIGTERM)
             try:
                 self.proc.wait(10)
             except subprocess.TimeoutExpired:
