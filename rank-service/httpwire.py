@@ -84,7 +84,9 @@ def read_request(sock):
         buf += chunk
 
     head, rest = buf[:end], buf[end:]
-    lines = head.decode("latin-1").splitlines()
+    # Only LF ends a line; splitlines() would also break at bytes such as
+    # 0x85 that may stand inside a value.
+    lines = [x.rstrip("\r") for x in head.decode("latin-1").split("\n")]
     parts = lines[0].split()
     if len(parts) != 3 or not parts[2].startswith("HTTP/"):
         raise BadRequest(400, "bad request line {!r}".format(lines[0][:80]))

@@ -64,6 +64,9 @@ class ServerTest(unittest.TestCase):
                               % (method, path, len(body), body))
         cases = [
             (post(call), 200, 0),
+            (raw_answer(self.address, b"POST /rank/ HTTP/1.1\r\nUser-Agent: "
+                        b"a\x85b\x0bc\r\nContent-Length: %d\r\n\r\n%s"
+                        % (len(call), call)), 200, 0),
             (post(b"{not json"), 200, 1),
             (post(b"[" * 100000), 200, 1),
             (post(b"[1,2]"), 200, 2),
