@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Local rank service: answers the toolbar's "rank" calls from its own data.
 
-    python3 rankservice.py --listen 127.0.0.42 --port 80 --db ranks.sqlite \
+    python3 rankservice.py --listen 127.0.0.42 --port 80 --db ranks.sqlite
         [--import ranks.csv] [--ready-file PATH] [--fault MODE]
+
+Logs one line per request on stderr; see README.md for the data model,
+the CSV format, the fault modes and the exit statuses.
 """
 
 import argparse
