@@ -17,7 +17,6 @@ def body_of(answer):
 def first_read(address):
     with socket.create_connection(address, timeout=5) as s:
         s.sendall(KNOWN)
-        time.sleep(0.5)
         return s.recv(1 << 21)
 
 
@@ -80,8 +79,8 @@ class FaultTest(unittest.TestCase):
         service = self.service("refuse")
         try:
             self.assertEqual(raw_answer(service.address, KNOWN), b"")
-        except ConnectionResetError:
-            pass  # closed with our request unread: also a refusal
+        except OSError:
+            pass  # reset for the request it did not read: also a refusal
         time.sleep(0.2)
         self.assertEqual(service.lines, [])
         self.assertEqual(service.store.rank("a.com"), 1)  # nothing recorded
