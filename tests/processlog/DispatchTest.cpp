@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include "ProcessLogTestSupport.h"
+
+using namespace processlog_test;
+
+namespace {
+
+class ProcessLogDispatch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, CreateProcessLog(log_.out()));
+        ASSERT_EQ(S_OK, log_->QueryInterface(IID_IDispatch, dispatch_.out_void()));
+    }
+
+    DISPID Id(const wchar_t* name) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID id = DISPID_UNKNOWN;
+        EXPECT_EQ(S_OK, dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) << name;
+        return id;
+    }
+
+    // Arguments in call order; DISPPARAMS wants them reversed.
+    HRESULT Call(const wchar_t* name, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
+        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+        DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+        EXCEPINFO exception = {};
+        UINT arg_error = 0;
+        HRESULT hr = dispatch_->Invoke(Id(name), IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception,
+                                       &arg_error);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        return hr;
+    }
+
+    static VARIANT Long(LONG value) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_I4;
+        v.lVal = value;
+        return v;
+    }
+
+    ComApartment com_;
+    TestLogFile file_;
+    Ref<IProcessLog> log_;
+    Ref<IDispatch> dispatch_;
+};
+
+TEST_F(ProcessLogDispatch, RegisteredTypeLibraryDescribesTheInterface) {
+    Ref<ITypeLib> library;
+    ASSERT_EQ(S_OK, LoadRegTypeLib(LIBID_ProcessLogLib, 1, 0, LOCALE_NEUTRAL, library.out()));
+    Ref<ITypeInfo> info;
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IProcessLog, info.out()));
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"ReportError")};
+    DISPID from_library = DISPID_UNKNOWN;
+    ASSERT_EQ(S_OK, info->GetIDsOfNames(names, 1, &from_library));
+    EXPECT_EQ(from_library, Id(L"ReportError"));
+
+    UINT count = 0;
+    ASSERT_EQ(S_OK, dispatch_->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
+    Ref<ITypeInfo> served;
+    ASSERT_EQ(S_OK, dispatch_->GetTypeInfo(0, LOCALE_USER_DEFAULT, served.out()));
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, served->GetTypeAttr(&attr));
+    EXPECT_TRUE(IsEqualGUID(IID_IProcessLog, attr->guid));
+    served->ReleaseTypeAttr(attr);
+}
+
+TEST_F(ProcessLogDispatch, TypeLibrarySlotsMatchTheVtable) {
+    // Invoke calls through the slot the type library names: one missing
+    // method shifts every later call onto its neighbour.
+    Ref<ITypeInfo> served;
+    ASSERT_EQ(S_OK, dispatch_->GetTypeInfo(0, LOCALE_USER_DEFAULT, served.out()));
+    Ref<ITypeInfo> vtable;
+    HREFTYPE ref = 0;
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, served->GetTypeAttr(&attr));
+    TYPEKIND kind = attr->typekind;
+    served->ReleaseTypeAttr(attr);
+    if (kind == TKIND_DISPATCH) {
+        ASSERT_EQ(S_OK, served->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+        ASSERT_EQ(S_OK, served->GetRefTypeInfo(ref, vtable.out()));
+    } else {
+        ASSERT_EQ(S_OK, served->QueryInterface(IID_ITypeInfo, vtable.out_void()));
+    }
+    ASSERT_EQ(S_OK, vtable->GetTypeAttr(&attr));
+    const UINT functions = attr->cFuncs;
+    vtable->ReleaseTypeAttr(attr);
+    // Slots counted from 1 with IUnknown's and IDispatch's seven.
+    const std::pair<const wchar_t*, int> expected[] = {
+        {L"Write", 8}, {L"GetDebugHelp", 17}, {L"EncodeError", 22}, {L"DecodeError", 23},
+        {L"CreateErrorRecord", 25}, {L"PackError", 26}, {L"UnpackError", 27}, {L"ReportError", 29},
+        {L"SetReportSwitch", 30}};
+    int matched = 0;
+    for (UINT i = 0; i < functions; ++i) {
+        FUNCDESC* desc = nullptr;
+        ASSERT_EQ(S_OK, vtable->GetFuncDesc(i, &desc));
+        Text name;
+        vtable->GetDocumentation(desc->memid, name.out(), nullptr, nullptr, nullptr);
+        for (const auto& slot : expected) {
+            if (name.str() == slot.first) {
+                EXPECT_EQ(slot.second - 1, desc->oVft / static_cast<int>(sizeof(void*))) << Utf8(name.str());
+                ++matched;
+            }
+        }
+        vtable->ReleaseFuncDesc(desc);
+    }
+    EXPECT_EQ(9, matched);
+}
+
+TEST_F(ProcessLogDispatch, InvokeReachesTheObject) {
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(S_OK, Call(L"SetReportSwitch", DISPATCH_METHOD, {Long(0)}, &result));
+    LONG on = -1;
+    ASSERT_EQ(S_OK, log_->get_ReportSwitch(&on));
+    EXPECT_EQ(0, on);
+
+    ASSERT_EQ(S_OK, Call(L"ReportSwitch", DISPATCH_PROPERTYGET, {}, &result));
+    EXPECT_EQ(VT_I4, result.vt);
+    EXPECT_EQ(0, result.lVal);
+    VariantClear(&result);
+    ASSERT_EQ(S_OK, Call(L"SetReportSwitch", DISPATCH_METHOD, {Long(1)}, &result));
+    ASSERT_EQ(S_OK, log_->get_ReportSwitch(&on));
+    EXPECT_EQ(1, on);
+
+    ASSERT_EQ(S_OK, Call(L"LogFile", DISPATCH_PROPERTYGET, {}, &result));
+    ASSERT_EQ(VT_BSTR, result.vt);
+    EXPECT_EQ(file_.path(), std::wstring(result.bstrVal));
+    VariantClear(&result);
+
+    VARIANT level = Long(3);
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {&level, &put, 1, 1};
+    ASSERT_EQ(S_OK, dispatch_->Invoke(Id(L"MinLevel"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params,
+                                      nullptr, nullptr, nullptr));
+    LONG min_level = 0;
+    log_->get_MinLevel(&min_level);
+    EXPECT_EQ(3, min_level);
+
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"NoSuchMethod")};
+    DISPID id = 0;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+}
+
+TEST_F(ProcessLogDispatch, WriteThroughInvoke) {
+    Text source(L"Script"), text(L"from a script");
+    VARIANT args[3];
+    args[0] = Long(1);
+    VariantInit(&args[1]);
+    args[1].vt = VT_BSTR;
+    args[1].bstrVal = source.get();
+    VariantInit(&args[2]);
+    args[2].vt = VT_BSTR;
+    args[2].bstrVal = text.get();
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(S_OK, Call(L"Write", DISPATCH_METHOD, {args[0], args[1], args[2]}, &result));
+    std::vector<std::string> lines = file_.lines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find(" 1 Script ")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[0].find(" from a script")) << lines[0];
+}
+
+}  // namespace
