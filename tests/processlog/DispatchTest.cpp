@@ -147,22 +147,36 @@ TEST_F(ProcessLogDispatch, InvokeReachesTheObject) {
 }
 
 TEST_F(ProcessLogDispatch, WriteThroughInvoke) {
-    Text source(L"Script"), text(L"from a script");
-    VARIANT args[3];
-    args[0] = Long(1);
-    VariantInit(&args[1]);
-    args[1].vt = VT_BSTR;
-    args[1].bstrVal = source.get();
-    VariantInit(&args[2]);
-    args[2].vt = VT_BSTR;
-    args[2].bstrVal = text.get();
+    // The text parameters are LPCWSTR: a script's string must still reach them.
+    Text source(L"Script"), text(L"from a script"), error_text(L"it broke");
     VARIANT result;
     VariantInit(&result);
-    ASSERT_EQ(S_OK, Call(L"Write", DISPATCH_METHOD, {args[0], args[1], args[2]}, &result));
+    VARIANT s, t, e;
+    VariantInit(&s);
+    s.vt = VT_BSTR;
+    s.bstrVal = source.get();
+    t = s;
+    t.bstrVal = text.get();
+    e = s;
+    e.bstrVal = error_text.get();
+    ASSERT_EQ(S_OK, Call(L"Write", DISPATCH_METHOD, {Long(1), s, t}, &result));
+    ASSERT_EQ(S_OK, Call(L"WriteError", DISPATCH_METHOD, {Long(2), s, Long(E_ACCESSDENIED), e}, &result));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, Call(L"Write", DISPATCH_METHOD, {Long(1), s}, &result));
+    // A level that is no number is refused with the argument's position.
+    VARIANT word = s;
+    UINT arg_error = 99;
+    std::vector<VARIANT> reversed = {t, s, word};
+    DISPPARAMS params = {reversed.data(), nullptr, 3, 0};
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, dispatch_->Invoke(Id(L"Write"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                                     &params, &result, nullptr, &arg_error));
+    EXPECT_EQ(2u, arg_error);
+
     std::vector<std::string> lines = file_.lines();
-    ASSERT_EQ(1u, lines.size());
+    ASSERT_EQ(2u, lines.size());
     EXPECT_NE(std::string::npos, lines[0].find(" 1 Script ")) << lines[0];
     EXPECT_NE(std::string::npos, lines[0].find(" from a script")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[1].find(" 2 Script ")) << lines[1];
+    EXPECT_NE(std::string::npos, lines[1].find(" 0x80070005: it broke")) << lines[1];
 }
 
 }  // namespace
