@@ -160,4 +160,26 @@ TEST(ProcessLogWrite, LogFileChoice) {
     EXPECT_EQ(file.path(), current.str());  // the variable is set again meanwhile
 }
 
+TEST(ProcessLogWrite, UnwritableFileFailsWithARecord) {
+    ComApartment com;
+    // A folder cannot be opened as the log file.
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    SetEnvironmentVariableW(L"ZORVAN_PROCESS_LOG", folder);
+    Ref<IProcessLog> log;
+    ASSERT_EQ(S_OK, CreateProcessLog(log.out()));
+    SetEnvironmentVariableW(L"ZORVAN_PROCESS_LOG", nullptr);
+    Text source(L"S");
+    HRESULT hr = log->Write(2, source.get(), L"lost");
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    Ref<IErrorInfo> record;
+    ASSERT_EQ(S_OK, GetErrorInfo(0, record.out()));
+    GUID guid = GUID_NULL;
+    record->GetGUID(&guid);
+    EXPECT_TRUE(IsEqualGUID(IID_IProcessLog, guid));
+    LONG count = -1;
+    log->get_LinesWritten(&count);
+    EXPECT_EQ(0, count);
+}
+
 }  // namespace
