@@ -48,44 +48,17 @@ protected:
     Ref<IDispatch> dispatch_;
 };
 
-TEST_F(ProcessLogDispatch, RegisteredTypeLibraryDescribesTheInterface) {
-    Ref<ITypeLib> library;
-    ASSERT_EQ(S_OK, LoadRegTypeLib(LIBID_ProcessLogLib, 1, 0, LOCALE_NEUTRAL, library.out()));
-    Ref<ITypeInfo> info;
-    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IProcessLog, info.out()));
-    LPOLESTR names[] = {const_cast<LPOLESTR>(L"ReportError")};
-    DISPID from_library = DISPID_UNKNOWN;
-    ASSERT_EQ(S_OK, info->GetIDsOfNames(names, 1, &from_library));
-    EXPECT_EQ(from_library, Id(L"ReportError"));
-
-    UINT count = 0;
-    ASSERT_EQ(S_OK, dispatch_->GetTypeInfoCount(&count));
-    EXPECT_EQ(1u, count);
-    Ref<ITypeInfo> served;
-    ASSERT_EQ(S_OK, dispatch_->GetTypeInfo(0, LOCALE_USER_DEFAULT, served.out()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, served->GetTypeAttr(&attr));
-    EXPECT_TRUE(IsEqualGUID(IID_IProcessLog, attr->guid));
-    served->ReleaseTypeAttr(attr);
-}
-
-TEST_F(ProcessLogDispatch, TypeLibrarySlotsMatchTheVtable) {
+TEST_F(ProcessLogDispatch, RegisteredTypeLibrarySlotsMatchTheVtable) {
     // Invoke calls through the slot the type library names: one missing
     // method shifts every later call onto its neighbour.
-    Ref<ITypeInfo> served;
-    ASSERT_EQ(S_OK, dispatch_->GetTypeInfo(0, LOCALE_USER_DEFAULT, served.out()));
-    Ref<ITypeInfo> vtable;
+    Ref<ITypeLib> library;
+    ASSERT_EQ(S_OK, LoadRegTypeLib(LIBID_ProcessLogLib, 1, 0, LOCALE_NEUTRAL, library.out()));
+    Ref<ITypeInfo> dispinterface, vtable;
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IProcessLog, dispinterface.out()));
     HREFTYPE ref = 0;
+    ASSERT_EQ(S_OK, dispinterface->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
+    ASSERT_EQ(S_OK, dispinterface->GetRefTypeInfo(ref, vtable.out()));
     TYPEATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, served->GetTypeAttr(&attr));
-    TYPEKIND kind = attr->typekind;
-    served->ReleaseTypeAttr(attr);
-    if (kind == TKIND_DISPATCH) {
-        ASSERT_EQ(S_OK, served->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref));
-        ASSERT_EQ(S_OK, served->GetRefTypeInfo(ref, vtable.out()));
-    } else {
-        ASSERT_EQ(S_OK, served->QueryInterface(IID_ITypeInfo, vtable.out_void()));
-    }
     ASSERT_EQ(S_OK, vtable->GetTypeAttr(&attr));
     const UINT functions = attr->cFuncs;
     vtable->ReleaseTypeAttr(attr);
@@ -131,15 +104,6 @@ TEST_F(ProcessLogDispatch, InvokeReachesTheObject) {
     ASSERT_EQ(VT_BSTR, result.vt);
     EXPECT_EQ(file_.path(), std::wstring(result.bstrVal));
     VariantClear(&result);
-
-    VARIANT level = Long(3);
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {&level, &put, 1, 1};
-    ASSERT_EQ(S_OK, dispatch_->Invoke(Id(L"MinLevel"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params,
-                                      nullptr, nullptr, nullptr));
-    LONG min_level = 0;
-    log_->get_MinLevel(&min_level);
-    EXPECT_EQ(3, min_level);
 
     LPOLESTR names[] = {const_cast<LPOLESTR>(L"NoSuchMethod")};
     DISPID id = 0;
