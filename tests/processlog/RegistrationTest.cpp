@@ -77,7 +77,12 @@ TEST_F(ProcessLogRegistration, RegisterWritesAndUnregisterRemovesTheKeys) {
     EXPECT_EQ(L"Zorvanworks.ProcessLog.1", Value(clsid + L"\\ProgID"));
     EXPECT_EQ(GuidText(CLSID_ProcessLog), Value(L"Zorvanworks.ProcessLog\\CLSID"));
     EXPECT_EQ(L"Zorvanworks.ProcessLog.1", Value(L"Zorvanworks.ProcessLog\\CurVer"));
-    EXPECT_EQ(0, _wcsicmp(path, Value(typelib + L"\\1.0\\0\\win64").c_str())) << Value(typelib + L"\\1.0\\0\\win64");
+#ifdef _WIN64
+    const std::wstring typelib_path = typelib + L"\\1.0\\0\\win64";
+#else
+    const std::wstring typelib_path = typelib + L"\\1.0\\0\\win32";
+#endif
+    EXPECT_EQ(0, _wcsicmp(path, Value(typelib_path).c_str())) << Value(typelib_path);
     EXPECT_EQ(GuidText(LIBID_ProcessLogLib), Value(itf + L"\\TypeLib"));
 
     ASSERT_EQ(S_OK, do_unregister());
