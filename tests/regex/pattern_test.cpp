@@ -230,7 +230,7 @@ TEST(RegexUnitTest, EscapesAreCutToTheCodeUnit) {
     // Narrow keeps the low byte, wide the low 16 bits.
     CPatternA narrow(R"(\x{1F441})");
     EXPECT_TRUE(narrow.Match("\x41").IsMatched());
-    CPatternW wide(u"\\x{1F441}");
+    CPatternW wide(Units<RegexWideUnit>("\\x{1F441}").c_str());
     const RegexWideUnit unit = static_cast<RegexWideUnit>(0xF441);
     EXPECT_TRUE(wide.Match(&unit, 1).IsMatched());
     // Narrow units above 0x7F are negative values, and no word units.
