@@ -53,7 +53,7 @@ BOOL CALLBACK load_debug_help(PINIT_ONCE, PVOID, PVOID*)
     load(dll, initialize, "SymInitialize");
     load(dll, set_options, "SymSetOptions");
     if (!initialize || !set_options) return TRUE;
-    set_options(SYMOPT_LOAD_LINES | SYMOPT_UNDNAME);
+    set_options(SYMOPT_LOAD_LINES | SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS);
     debug_help.loaded = initialize(GetCurrentProcess(), nullptr, TRUE) && debug_help.StackWalk &&
                         debug_help.SymFunctionTableAccess && debug_help.SymGetModuleBase &&
                         debug_help.SymGetModuleInfo && debug_help.SymGetSymFromAddr && debug_help.SymGetLineFromAddr;
