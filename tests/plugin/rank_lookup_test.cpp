@@ -156,3 +156,24 @@ TEST_F(RankLookup, UninitializeReleasesALookupStuckOnTheNetwork)
     EXPECT_EQ(L"77", RankText());
     EXPECT_EQ(L"http://fast.example/", site_->Value(L"ZorvanRankUrl"));
 }
+
+TEST_F(RankLookup, LookupOvertakenByANewPagePublishesTheNewAddress)
+{
+    // Answers come 200 ms after each request: the next page is shown by then.
+    Serve(Reply::split_crlf, ScriptedServer::answer_with_result("6"));
+    ASSERT_EQ(S_OK, Initialize());
+    ASSERT_TRUE(browser_->Navigate(L"http://a.example/", L"http://a.example/"));
+    ASSERT_TRUE(browser_->Navigate(L"http://b.example/", L"http://b.example/"));
+    Drain();
+
+    const auto requests = Requests();
+    ASSERT_EQ(2u, requests.size());  // one per page; none dropped or merged
+    EXPECT_EQ("http://b.example/", Member(requests[1], "url"));
+    EXPECT_EQ("http://a.example/", Member(requests[1], "ref"));
+    const auto calls = site_->Calls();
+    ASSERT_EQ(4u, calls.size());
+    for (const auto& call : calls) {
+        if (call.name == L"ZorvanRankUrl") EXPECT_EQ(L"http://b.example/", call.value);
+        else EXPECT_EQ(L"6", call.value);
+    }
+}
