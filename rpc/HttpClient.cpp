@@ -1,0 +1,275 @@
+#include "rpc/HttpClient.h"
+#include "settings/ServiceSettings.h"
+#include "vpk/com_exception.h"
+#include <wininet.h>
+
+namespace ZorvanRpc {
+
+namespace {
+
+class queue_guard {
+public:
+    explicit queue_guard(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
+    ~queue_guard() { LeaveCriticalSection(&cs_); }
+    queue_guard(const queue_guard&) = delete;
+    queue_guard& operator=(const queue_guard&) = delete;
+private:
+    CRITICAL_SECTION& cs_;
+};
+
+void set_event(HANDLE e)
+{
+    if (!SetEvent(e)) vpk::throw_last_error();
+}
+
+void reset_event(HANDLE e)
+{
+    if (!ResetEvent(e)) vpk::throw_last_error();
+}
+
+std::string to_thread_ansi(const std::wstring& text)
+{
+    if (text.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    if (n <= 0) vpk::throw_last_error();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                        &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+} // namespace
+
+HttpClient::HttpClient()
+    : queue_limit_(10), channel_limit_(4), port_(80)
+{
+    InitializeCriticalSection(&queue_lock_);
+    try {
+        // Taken once: a changed host needs the library to be loaded again.
+        ServiceSettings settings;
+        settings.Load();
+        host_name_ = to_thread_ansi(settings.HTTPRpcHost);
+        drained_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+        if (!drained_) vpk::throw_last_error();
+        pending_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!pending_) vpk::throw_last_error();
+        WSADATA data;
+        if (const int rc = WSAStartup(0x0202, &data)) {
+            SetLastError(static_cast<DWORD>(rc));
+            vpk::throw_last_error();
+        }
+    } catch (...) {
+        if (pending_) CloseHandle(pending_);
+        if (drained_) CloseHandle(drained_);
+        DeleteCriticalSection(&queue_lock_);
+        throw;
+    }
+}
+
+HttpClient::~HttpClient()
+{
+    try {
+        if (is_running()) stop();
+    } catch (...) {
+        // The thread base kills a thread that is still held.
+    }
+    CloseHandle(pending_);
+    CloseHandle(drained_);
+    DeleteCriticalSection(&queue_lock_);
+    WSACleanup();
+}
+
+void HttpClient::start()
+{
+    vpk::thread::start(THREAD_PRIORITY_ABOVE_NORMAL, false);
+}
+
+void HttpClient::stop()
+{
+    PostThreadMessageW(thread_id(), WM_HTTP_STOP, 0, 0);
+    vpk::thread::shutdown(1000);
+}
+
+bool HttpClient::enqueue(const message_ptr& message)
+{
+    queue_guard lock(queue_lock_);
+    if (static_cast<int>(queue_.size()) > queue_limit_) return false;
+    reset_event(drained_);
+    queue_.push_back(message);
+    set_event(pending_);
+    return true;
+}
+
+bool HttpClient::transact(const std::string& request, DWORD timeout_ms, std::string& answer)
+{
+    message_ptr message = std::make_shared<TcpClientChannel::Message_>(request);
+    if (!enqueue(message)) return false;
+    // Released when nothing is queued or in flight, not when this request
+    // alone is done: concurrent callers finish together.
+    const DWORD r = WaitForSingleObject(drained_, timeout_ms);
+    if (r == WAIT_TIMEOUT) return false;
+    if (r != WAIT_OBJECT_0) vpk::throw_last_error();
+    if (!message->complete) return false;
+    answer = message->answer;
+    return true;
+}
+
+void HttpClient::on_start()
+{
+    wait_handles_.push_back(pending_);
+    set_event(drained_);
+    reset_event(pending_);
+}
+
+bool HttpClient::pump_messages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (handle_message(msg)) continue;
+        if (msg.message == WM_QUIT) return false;
+        DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+int HttpClient::run()
+{
+    for (;;) {
+        if (!pump_messages()) return 0;
+        const DWORD count = static_cast<DWORD>(wait_handles_.size());
+        const DWORD r = MsgWaitForMultipleObjects(count, wait_handles_.data(), FALSE, 10000, QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0 + count) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_HTTP_STOP) {
+                    close_all_channels();
+                    set_event(drained_);
+                    return 0;
+                }
+            }
+            continue;
+        }
+        if (r == WAIT_TIMEOUT) {
+            // Ten seconds without any event: nothing in flight is alive.
+            close_all_channels();
+            continue;
+        }
+        if (r >= count) vpk::throw_last_error();
+        if (r == WAIT_OBJECT_0) {
+            try {
+                process_queue();
+            } catch (...) {
+                // The queue was dropped; its callers get false.
+            }
+            continue;
+        }
+        channel_ptr channel = channels_by_event_[wait_handles_[r]];
+        bool finished = true;
+        try {
+            finished = channel->on_network_event();
+        } catch (...) {
+        }
+        if (finished) close_channel(channel);
+    }
+}
+
+void HttpClient::process_queue()
+{
+    try {
+        for (;;) {
+            if (static_cast<int>(open_channels_.size()) >= channel_limit_) {
+                reset_event(pending_);
+                return;
+            }
+            message_ptr message;
+            {
+                queue_guard lock(queue_lock_);
+                if (queue_.empty()) {
+                    reset_event(pending_);
+                    return;
+                }
+                message = queue_.front();
+                queue_.pop_front();
+            }
+            // An unreachable server costs the probe, not a socket per request.
+            const std::string url = "http://" + host_name_;
+            if (!InternetCheckConnectionA(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0)) continue;
+            channel_ptr channel;
+            try {
+                channel = std::make_shared<TcpClientChannel>(message);
+                reset_event(drained_);
+                if (channel->connect(host_name_, port_)) {
+                    close_channel(channel);
+                } else {
+                    open_channels_.push_back(channel);
+                    channels_by_event_[channel->socket_event()] = channel;
+                    wait_handles_.push_back(channel->socket_event());
+                }
+            } catch (...) {
+                if (channel) close_channel(channel);
+                throw;
+            }
+        }
+    } catch (...) {
+        drop_queue();
+        Sleep(200);
+        throw;
+    }
+}
+
+void HttpClient::drop_queue()
+{
+    queue_guard lock(queue_lock_);
+    queue_.clear();
+    ResetEvent(pending_);
+}
+
+void HttpClient::close_channel(const channel_ptr& channel)
+{
+    if (channel->is_open()) channel->close();
+    for (auto it = channels_by_event_.begin(); it != channels_by_event_.end(); ++it) {
+        if (it->second != channel) continue;
+        const HANDLE key = it->first;
+        channels_by_event_.erase(it);
+        for (auto h = wait_handles_.begin(); h != wait_handles_.end(); ++h) {
+            if (*h == key) {
+                wait_handles_.erase(h);
+                break;
+            }
+        }
+        break;
+    }
+    for (auto c = open_channels_.begin(); c != open_channels_.end(); ++c) {
+        if (*c == channel) {
+            open_channels_.erase(c);
+            break;
+        }
+    }
+    bool queue_empty;
+    {
+        queue_guard lock(queue_lock_);
+        queue_empty = queue_.empty();
+    }
+    if (queue_empty) {
+        reset_event(pending_);
+        if (channels_by_event_.empty()) set_event(drained_);
+    } else {
+        set_event(pending_);
+    }
+}
+
+void HttpClient::close_all_channels()
+{
+    while (wait_handles_.size() > 1) close_channel(channels_by_event_[wait_handles_[1]]);
+}
+
+void HttpClient::on_stop()
+{
+    while (!open_channels_.empty()) close_channel(open_channels_.front());
+    wait_handles_.clear();
+    drop_queue();
+    set_event(drained_);
+}
+
+} // namespace ZorvanRpc

@@ -1,0 +1,64 @@
+// Carries complete request texts to the rank server on a thread of its own and
+// brings back the raw bytes of the answer up to the end of its header block.
+#pragma once
+#include "rpc/TcpClientChannel.h"
+#include "vpk/thread.h"
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ZorvanRpc {
+
+// Posted to the client's thread: close every connection, release every caller.
+const UINT WM_HTTP_STOP = WM_USER + 1;
+
+class HttpClient : private vpk::thread {
+public:
+    HttpClient();
+    ~HttpClient() override;
+
+    // Starts the client's thread (multithreaded apartment, above normal).
+    void start();
+    // WM_HTTP_STOP, then shutdown with 1000 ms. Callers check is_running first.
+    void stop();
+    using vpk::thread::is_running;
+    using vpk::thread::shutdown;
+
+    // Queues the request and waits until nothing is queued or in flight, or
+    // until the time-out. True: the answer holds what arrived for it.
+    bool transact(const std::string& request, DWORD timeout_ms, std::string& answer);
+
+    const std::string& host_name() const { return host_name_; }
+
+protected:
+    void on_start() override;
+    int run() override;
+    void on_stop() override;
+
+private:
+    typedef std::shared_ptr<TcpClientChannel::Message_> message_ptr;
+    typedef std::shared_ptr<TcpClientChannel> channel_ptr;
+
+    bool enqueue(const message_ptr& message);
+    bool pump_messages();
+    void process_queue();
+    void close_channel(const channel_ptr& channel);
+    void close_all_channels();
+    void drop_queue();
+
+    int queue_limit_;
+    int channel_limit_;
+    std::list<message_ptr> queue_;
+    std::string host_name_;
+    int port_;
+    std::vector<HANDLE> wait_handles_;
+    std::map<HANDLE, channel_ptr> channels_by_event_;
+    std::vector<channel_ptr> open_channels_;
+    HANDLE drained_ = nullptr;
+    HANDLE pending_ = nullptr;
+    CRITICAL_SECTION queue_lock_;
+};
+
+} // namespace ZorvanRpc

@@ -1,0 +1,132 @@
+#include "rpc/TcpClientChannel.h"
+#include "vpk/com_exception.h"
+#include <cstring>
+
+namespace ZorvanRpc {
+
+void throw_wsa_error()
+{
+    // WinSock keeps its error in the thread's last error; the support library
+    // turns that into an HRESULT (0 stays 0).
+    SetLastError(static_cast<DWORD>(WSAGetLastError()));
+    vpk::throw_last_error();
+}
+
+TcpClientChannel::TcpClientChannel(std::shared_ptr<Message_> message)
+    : message_(std::move(message))
+{
+}
+
+TcpClientChannel::~TcpClientChannel()
+{
+    close();
+}
+
+void TcpClientChannel::close()
+{
+    if (socket_ != 0) {
+        closesocket(socket_);
+        socket_ = 0;
+    }
+    if (event_) {
+        CloseHandle(event_);
+        event_ = nullptr;
+    }
+}
+
+bool TcpClientChannel::connect(const std::string& host, int port)
+{
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) throw_wsa_error();
+    socket_ = s;
+    try {
+        // The request is written in one piece: let it leave at once.
+        int one = 1;
+        if (setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one) != 0)
+            throw_wsa_error();
+        event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!event_) vpk::throw_last_error();
+        if (WSAEventSelect(socket_, event_, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0)
+            throw_wsa_error();
+        hostent* entry = gethostbyname(host.c_str());
+        if (!entry || !entry->h_addr_list || !entry->h_addr_list[0])
+            vpk::throw_hresult(E_FAIL, GUID_NULL, L"Failed to resolve host name, possibly disconnect.");
+        sockaddr_in address;
+        std::memset(&address, 0, sizeof address);
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        std::memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
+        if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            return start_sending();
+        if (WSAGetLastError() != WSAEWOULDBLOCK) throw_wsa_error();
+        return false;
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+bool TcpClientChannel::on_network_event()
+{
+    WSANETWORKEVENTS events;
+    if (WSAEnumNetworkEvents(socket_, event_, &events) != 0) throw_wsa_error();
+    // A failed connect shows itself when the first send fails, so the
+    // per-event error codes are not looked at.
+    if (events.lNetworkEvents & FD_CONNECT) return start_sending();
+    if (events.lNetworkEvents & FD_WRITE) return send_pending();
+    if (events.lNetworkEvents & FD_READ) return receive();
+    if (events.lNetworkEvents & FD_CLOSE) {
+        close();
+        return true;
+    }
+    return false;
+}
+
+bool TcpClientChannel::start_sending()
+{
+    message_->complete = false;
+    message_->answer.clear();
+    message_->sent = 0;
+    return send_pending();
+}
+
+bool TcpClientChannel::send_pending()
+{
+    Message_& m = *message_;
+    while (m.sent < m.request.size()) {
+        const int n = ::send(socket_, m.request.data() + m.sent,
+                             static_cast<int>(m.request.size() - m.sent), 0);
+        if (n > 0) {
+            m.sent += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (WSAGetLastError() == WSAEWOULDBLOCK) return false;  // wait for FD_WRITE
+        throw_wsa_error();
+    }
+    m.complete = false;
+    m.answer.clear();
+    m.sent = 0;
+    return receive();
+}
+
+bool TcpClientChannel::receive()
+{
+    Message_& m = *message_;
+    while (!m.complete) {
+        // A peer's close returns 0 without an error of its own: clear any
+        // stale one so it cannot pass for "try again later".
+        WSASetLastError(0);
+        const int n = ::recv(socket_, m.buffer, sizeof m.buffer - 1, 0);
+        if (n > 0) {
+            m.buffer[n] = '\0';
+            m.answer.append(m.buffer);  // up to the first NUL of this read
+            if (m.answer.find("\r\n\r\n") != std::string::npos) m.complete = true;
+            continue;
+        }
+        if (WSAGetLastError() == WSAEWOULDBLOCK) return false;  // wait for FD_READ
+        throw_wsa_error();
+    }
+    return true;
+}
+
+} // namespace ZorvanRpc

@@ -1,0 +1,55 @@
+#include "HostOutput.h"
+#include "HostHandles.h"
+#include <oleauto.h>
+#include <cstdio>
+#include <cwchar>
+
+namespace zorvanhost {
+namespace {
+CriticalSection& OutputLock()
+{
+    static CriticalSection lock;
+    return lock;
+}
+}  // namespace
+
+void PrintLine(const std::wstring& text)
+{
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    wchar_t stamp[32];
+    swprintf(stamp, 32, L"%02u:%02u:%02u.%03u ", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    std::wstring line = stamp + text + L"\n";
+    int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
+                                nullptr, 0, nullptr, nullptr);
+    std::string bytes(n > 0 ? n : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
+                            &bytes[0], n, nullptr, nullptr);
+    Lock hold(OutputLock());
+    fwrite(bytes.data(), 1, bytes.size(), stdout);
+    fflush(stdout);
+}
+
+std::wstring FormatHex(unsigned long long value)
+{
+    wchar_t buf[24];
+    swprintf(buf, 24, L"0x%llX", value);
+    return buf;
+}
+
+std::wstring DescribeResult(HRESULT hr)
+{
+    wchar_t buf[16];
+    swprintf(buf, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    std::wstring text = buf;
+    ComPtr<IErrorInfo> info;
+    if (FAILED(hr) && GetErrorInfo(0, info.put()) == S_OK && info) {
+        Bstr description;
+        if (SUCCEEDED(info->GetDescription(description.put())) && description.length())
+            text += L" (" + std::wstring(description.c_str()) + L")";
+    }
+    return text;
+}
+
+}  // namespace zorvanhost
