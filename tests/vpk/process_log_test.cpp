@@ -101,6 +101,7 @@ TEST_F(with_component, an_access_violation_on_a_worker_is_caught_and_logged)
     ASSERT_NE(at, std::string::npos) << log;
     EXPECT_NE(log.find("EXCEPTION: ", at), std::string::npos) << log;
     EXPECT_NE(log.find("read_nowhere_for_the_log", at), std::string::npos) << log;
+    RecordProperty("log", log);
 }
 
 TEST_F(with_component, failing_actions_and_forced_kills_reach_the_log)
