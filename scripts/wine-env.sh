@@ -31,8 +31,10 @@ wine_down() {
   [ -n "${WINEPREFIX:-}" ] || return 0
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
-  [ -n "${ZR_KEEPALIVE_PID:-}" ] && kill "$ZR_KEEPALIVE_PID" 2>/dev/null
-  [ -n "${ZR_XVFB_PID:-}" ] && kill "$ZR_XVFB_PID" 2>/dev/null
-  case "$WINEPREFIX" in /tmp/zorvan-wine.*) rm -rf "$WINEPREFIX" ;; esac
-  unset WINEPREFIX
+  # Runs from EXIT traps of `set -e` scripts: nothing here may fail.
+  if [ -n "${ZR_KEEPALIVE_PID:-}" ]; then kill "$ZR_KEEPALIVE_PID" 2>/dev/null || true; fi
+  if [ -n "${ZR_XVFB_PID:-}" ]; then kill "$ZR_XVFB_PID" 2>/dev/null || true; fi
+  case "$WINEPREFIX" in /tmp/zorvan-wine.*) rm -rf "$WINEPREFIX" || true ;; esac
+  unset WINEPREFIX ZR_KEEPALIVE_PID ZR_XVFB_PID
+  return 0
 }
