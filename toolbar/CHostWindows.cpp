@@ -284,11 +284,10 @@ void CHostWindows::Paint(HWND w)
     SetBkMode(dc, TRANSPARENT);
     SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     if (w == toolbar_) {
+        // The values the plug-in handed over, as the toolbar shows them.
         std::wstring text = L"Zorvan";
-        if (site_) {
-            std::wstring rank = site_->Value(L"ZorvanRank");
-            if (!rank.empty()) text += L"   Rank: " + rank + L"   " + site_->Value(L"ZorvanRankUrl");
-        }
+        if (site_)
+            for (const auto& v : site_->Values()) text += L"   " + v.first + L": " + v.second;
         r.left += 6;
         DrawTextW(dc, text.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
     } else if (w == view_) {
