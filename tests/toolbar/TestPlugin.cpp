@@ -3,6 +3,7 @@
 // from a worker thread) and writes what it saw to stdout as "plugin: ..."
 // lines, which the tests read from the host's output.
 #include "HostHandles.h"
+#include "HostOutput.h"
 #include "TestPluginIds.h"
 #include "ZorvanToolbar.h"
 #include <commctrl.h>
@@ -24,31 +25,9 @@ namespace {
 HINSTANCE g_module;
 LONG g_objects;
 
-void Trace(const std::wstring& text)
-{
-    std::wstring line = L"plugin: " + text + L"\n";
-    int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string bytes(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &bytes[0], n, nullptr,
-                        nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), stdout);  // one call: lines stay whole
-    fflush(stdout);
-}
-
-std::wstring Hex(unsigned long long v)
-{
-    wchar_t buf[24];
-    swprintf(buf, 24, L"0x%llX", v);
-    return buf;
-}
-
-std::wstring Result(HRESULT hr)
-{
-    wchar_t buf[16];
-    swprintf(buf, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-    return buf;
-}
+// The plug-in's own lines, without a timestamp, so the tests can tell them
+// from the host's.
+void Trace(const std::wstring& text) { WriteLine(L"plugin: " + text); }
 
 std::wstring ClassOf(HWND w)
 {
@@ -101,7 +80,7 @@ void DescribeWindows(HWND toolbar)
     }
     int edges[8] = {};
     int parts = static_cast<int>(SendMessageW(status, SB_GETPARTS, 8, reinterpret_cast<LPARAM>(edges)));
-    std::wstring text = Hex(reinterpret_cast<UINT_PTR>(status)) + L" parts ";
+    std::wstring text = FormatHex(reinterpret_cast<UINT_PTR>(status)) + L" parts ";
     for (int i = 0; i < parts; ++i) text += (i ? L"," : L"") + std::to_wstring(edges[i]);
     wchar_t zone[128] = {};
     if (LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, 2, 0)) < 128)
@@ -128,7 +107,7 @@ std::wstring CheckArguments(ITypeInfo* events, DISPID id, const DISPPARAMS* p)
                 const TYPEDESC& t = fd->lprgelemdescParam[a].tdesc;
                 VARTYPE want = t.vt == VT_PTR ? (t.lptdesc->vt | VT_BYREF) : t.vt;
                 VARTYPE got = p->rgvarg[p->cArgs - 1 - a].vt;  // arguments come last first
-                if (got != want) verdict = L"arg" + std::to_wstring(a) + L" vt " + Hex(got) + L"!=" + Hex(want);
+                if (got != want) verdict = L"arg" + std::to_wstring(a) + L" vt " + FormatHex(got) + L"!=" + FormatHex(want);
             }
         }
         events->ReleaseFuncDesc(fd);
@@ -185,15 +164,11 @@ private:
             hold.unlock();
             Bstr name(L"TestUrl"), text(value.c_str());
             HRESULT hr = site_->SetValue(name.get(), text.get());
+            // The site's error record, if any, comes with the result.
             std::wstring line = L"SetValue from " +
                                 std::wstring(GetCurrentThreadId() == window_thread_ ? L"the window thread"
                                                                                     : L"another thread") +
-                                L" -> " + Result(hr);
-            ComPtr<IErrorInfo> info;
-            Bstr description;
-            if (FAILED(hr) && GetErrorInfo(0, info.put()) == S_OK && info &&
-                SUCCEEDED(info->GetDescription(description.put())))
-                line += L" (" + std::wstring(description.c_str()) + L")";
+                                L" -> " + DescribeResult(hr);
             Trace(line);
         }
         CoUninitialize();
@@ -261,7 +236,7 @@ public:
     STDMETHODIMP Initialize(LONG_PTR window, IPluginSite* site) override
     {
         toolbar_ = reinterpret_cast<HWND>(window);
-        Trace(L"Initialize window " + Hex(static_cast<ULONG_PTR>(window)) +
+        Trace(L"Initialize window " + FormatHex(static_cast<ULONG_PTR>(window)) +
               (IsWindow(toolbar_) ? L" valid" : L" invalid"));
         DescribeWindowArgument();
         if (failing_) {
@@ -291,7 +266,7 @@ public:
         hr = browser_.query(container, IID_IConnectionPointContainer);
         if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put());
         if (SUCCEEDED(hr)) hr = point->Advise(static_cast<IDispatch*>(&sink_), &cookie_);
-        Trace(L"Advise -> " + Result(hr));
+        Trace(L"Advise -> " + DescribeResult(hr));
         if (FAILED(hr)) return hr;
         worker_.Start(site_.get());
         return S_OK;
@@ -304,7 +279,7 @@ public:
         if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put());
         if (SUCCEEDED(hr)) hr = point->Unadvise(cookie_);
         worker_.Stop();
-        Trace(L"Uninitialize, Unadvise -> " + Result(hr));
+        Trace(L"Uninitialize, Unadvise -> " + DescribeResult(hr));
         return S_OK;
     }
     STDMETHODIMP Reserved10(LONG) override { return S_OK; }
@@ -391,20 +366,20 @@ private:
         if (SUCCEEDED(hr)) hr = info2->GetFuncIndexOfMemId(id, INVOKE_FUNC, &index);
         if (SUCCEEDED(hr)) hr = vtable->GetFuncDesc(index, &fd);
         if (FAILED(hr)) {
-            Trace(L"IPlugin type info -> " + Result(hr));
+            Trace(L"IPlugin type info -> " + DescribeResult(hr));
             return;
         }
         std::wstring types;
         const TYPEDESC* t = &fd->lprgelemdescParam[0].tdesc;
         ComPtr<ITypeInfo> alias;
         TYPEATTR* attr = nullptr;
-        types = Hex(t->vt);
+        types = FormatHex(t->vt);
         if (t->vt == VT_USERDEFINED && SUCCEEDED(vtable->GetRefTypeInfo(t->hreftype, alias.put())) &&
             SUCCEEDED(alias->GetTypeAttr(&attr))) {
-            types += L" alias of " + Hex(attr->tdescAlias.vt);
+            types += L" alias of " + FormatHex(attr->tdescAlias.vt);
             alias->ReleaseTypeAttr(attr);
         } else if (t->vt == VT_PTR) {
-            types += L" to " + Hex(t->lptdesc->vt);
+            types += L" to " + FormatHex(t->lptdesc->vt);
         }
         Trace(L"IPlugin Initialize slot " + std::to_wstring(fd->oVft / sizeof(void*) + 1) + L" window vt " + types);
         vtable->ReleaseFuncDesc(fd);
@@ -444,7 +419,7 @@ private:
                 V_BSTR(&to) = SysAllocString(here.substr(go + 4).c_str());
                 HRESULT hr = browser_->Navigate2(&to, nullptr, nullptr, nullptr, nullptr);
                 VariantClear(&to);
-                line += L" Navigate2 -> " + Result(hr);
+                line += L" Navigate2 -> " + DescribeResult(hr);
             }
         }
         Trace(line + L" arguments ok");
