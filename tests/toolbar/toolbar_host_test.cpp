@@ -185,6 +185,41 @@ TEST(ToolbarHost, EventsForTopFrameSubFrameRedirectAndReload)
     EXPECT_EQ(run.PluginLinesFrom(kEvents), expected) << run.raw;
 }
 
+// A script file in the temporary folder, removed again.
+class ScriptFile {
+public:
+    explicit ScriptFile(const std::string& text)
+    {
+        wchar_t dir[MAX_PATH], name[MAX_PATH];
+        GetTempPathW(MAX_PATH, dir);
+        GetTempFileNameW(dir, L"zts", 0, name);
+        path_ = name;
+        HANDLE f = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        UniqueHandle file(f == INVALID_HANDLE_VALUE ? nullptr : f);
+        DWORD written = 0;
+        EXPECT_TRUE(file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    }
+    ~ScriptFile() { DeleteFileW(path_.c_str()); }
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+TEST(ToolbarHost, ScriptFileRunsBeforeTheCommandLine)
+{
+    // Only a '#' that starts a line is a comment; the one in the URL stays.
+    ScriptFile script("# a comment line\r\n  navigate   http://file.test/#part\n\nframe http://f.test/\n");
+    HostRun run = RunHost(L"/script \"" + script.path() + L"\" " TEST_PLUGIN_PROGID L" reload");
+    ASSERT_EQ(run.exit_code, 0u) << run.raw;
+    const std::vector<std::string> expected = {
+        "DocumentComplete top http://file.test/#part location http://file.test/#part arguments ok",
+        "DocumentComplete frame http://f.test/ location http://file.test/#part arguments ok",
+        "DocumentComplete top http://file.test/#part location http://file.test/#part arguments ok",
+    };
+    EXPECT_EQ(run.PluginLinesFrom({"DocumentComplete"}), expected) << run.raw;
+}
+
 TEST(ToolbarHost, SetValueFromTheWorkerIsPrintedWithATimestamp)
 {
     HostRun run = RunHost(TEST_PLUGIN_CLSID_TEXT L" navigate http://a.test/ navigate http://ü.test/ wait 50");
