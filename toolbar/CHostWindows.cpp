@@ -7,7 +7,7 @@
 namespace zorvanhost {
 namespace {
 
-constexpr int kToolbarHeight = 32;
+constexpr int kBandHeight = 24;
 const wchar_t kToolbarClass[] = L"ZorvanToolbarWindow";
 // The browser's own class names.
 const wchar_t* const kBrowserClasses[] = {L"IEFrame", L"Frame Tab", L"InternetToolbarHost",
@@ -215,7 +215,7 @@ HWND CHostWindows::MakeToolbarBand(HWND parent)
     band.fStyle = RBBS_CHILDEDGE | RBBS_GRIPPERALWAYS;
     band.hwndChild = toolbar;
     band.cxMinChild = 200;
-    band.cyMinChild = kToolbarHeight - 8;
+    band.cyMinChild = kBandHeight;
     band.cx = 600;
     SendMessageW(rebar_, RB_INSERTBANDW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band));
     return toolbar;
@@ -240,20 +240,23 @@ void CHostWindows::Layout()
     RECT sr;
     GetWindowRect(status_, &sr);
     const int sh = sr.bottom - sr.top;
+    // The strip is as high as the rebar's bands, so nothing is left unpainted.
+    const int bar = static_cast<int>(SendMessageW(rebar_, RB_GETBARHEIGHT, 0, 0));
+    const int strip = bar > 0 ? bar : kBandHeight + 4;
     if (frame_tab_) MoveWindow(frame_tab_, 0, 0, w, h, TRUE);
-    MoveWindow(toolbar_host_, 0, 0, w, kToolbarHeight, TRUE);
-    MoveWindow(rebar_, 0, 0, w, kToolbarHeight, TRUE);
+    MoveWindow(toolbar_host_, 0, 0, w, strip, TRUE);
+    MoveWindow(rebar_, 0, 0, w, strip, TRUE);
     switch (arrangement_) {
     case Arrangement::Classic:
-        MoveWindow(view_, 0, kToolbarHeight, w, h - kToolbarHeight - sh, TRUE);
+        MoveWindow(view_, 0, strip, w, h - strip - sh, TRUE);
         break;
     case Arrangement::Shared:
-        MoveWindow(tab_, 0, kToolbarHeight, w, h - kToolbarHeight, TRUE);
-        MoveWindow(view_, 0, 0, w, h - kToolbarHeight - sh, TRUE);
+        MoveWindow(tab_, 0, strip, w, h - strip, TRUE);
+        MoveWindow(view_, 0, 0, w, h - strip - sh, TRUE);
         break;
     case Arrangement::Tabs:
-        MoveWindow(tab_, 0, kToolbarHeight, w, h - kToolbarHeight - sh, TRUE);
-        MoveWindow(view_, 0, 0, w, h - kToolbarHeight - sh, TRUE);
+        MoveWindow(tab_, 0, strip, w, h - strip - sh, TRUE);
+        MoveWindow(view_, 0, 0, w, h - strip - sh, TRUE);
         break;
     }
     SendMessageW(status_, WM_SIZE, 0, 0);
