@@ -67,9 +67,13 @@ public:
     {
         if (!thread_) return;  // own window: destroyed by its UniqueWindow
         PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
-        // The thread destroys its window, which talks to the frame's thread.
-        bool quit = false;
-        PumpWait(thread_.get(), 10000, quit);
+        // The thread destroys its window, which sends messages to the frame's
+        // thread: answer those (only those) until it has ended.
+        HANDLE thread = thread_.get();
+        while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+            MSG m;
+            PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
     }
     HWND window() const { return window_.get(); }
 
