@@ -20,6 +20,9 @@ wine_up() {
   for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot -i </dev/null >/dev/null 2>&1
+  # Without a window manager, Wine waits 2 s for one at every hide or destroy
+  # of a top-level window; unmanaged windows are also drawn with their caption.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
   wine "$keepalive" </dev/null >/dev/null 2>&1 &
   ZR_KEEPALIVE_PID=$!
   # The keepalive program says it is up by creating this file.
