@@ -5,6 +5,7 @@
 #include <atlbase.h>
 #include <deque>
 #include <memory>
+#include "vpk/com_exception.h"
 #include "vpk/handle.h"
 
 namespace vpk {

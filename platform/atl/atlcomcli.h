@@ -142,7 +142,7 @@ public:
 
 // IUnknown needs no query.
 template <>
-class CComQIPtr<IUnknown, &IID_IUnknown> : public CComPtr<IUnknown> {
+class CComQIPtr<IUnknown, &__uuidof(IUnknown)> : public CComPtr<IUnknown> {
 public:
     CComQIPtr() noexcept {}
     CComQIPtr(IUnknown* lp) noexcept

@@ -165,9 +165,56 @@ STDMETHODIMP CProcessLog::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPP
         HRESULT hr = type_info_(info.out());
         if (FAILED(hr))
             return hr;
+        bool handled = false;
+        hr = invoke_text_(info.get(), id, flags, params, result, arg_error, handled);
+        if (handled)
+            return hr;
         return DispInvoke(static_cast<IProcessLog*>(this), info.get(), id, flags, params, result, exception,
                           arg_error);
     });
+}
+
+// Write and WriteError take their text as LPCWSTR, which no VARIANT carries,
+// so the type library's Invoke refuses them; a script's string is taken here.
+HRESULT CProcessLog::invoke_text_(ITypeInfo* info, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                  UINT* arg_error, bool& handled) {
+    handled = false;
+    if (!(flags & DISPATCH_METHOD) || !params)
+        return S_OK;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"Write"), const_cast<LPOLESTR>(L"WriteError")};
+    MEMBERID write = DISPID_UNKNOWN, write_error = DISPID_UNKNOWN;
+    if (FAILED(info->GetIDsOfNames(&names[0], 1, &write)) || FAILED(info->GetIDsOfNames(&names[1], 1, &write_error)))
+        return S_OK;
+    if (id != write && id != write_error)
+        return S_OK;
+    handled = true;
+    const UINT count = id == write ? 3 : 4;
+    if (params->cArgs != count)
+        return DISP_E_BADPARAMCOUNT;
+    if (params->cNamedArgs != 0)
+        return DISP_E_NONAMEDARGS;
+    UINT unused = 0;
+    UINT* error_at = arg_error ? arg_error : &unused;
+    VARIANT level, source, code, text;
+    VariantInit(&level);
+    VariantInit(&source);
+    VariantInit(&code);
+    VariantInit(&text);
+    HRESULT hr = DispGetParam(params, 0, VT_I4, &level, error_at);
+    if (SUCCEEDED(hr))
+        hr = DispGetParam(params, 1, VT_BSTR, &source, error_at);
+    if (SUCCEEDED(hr) && id == write_error)
+        hr = DispGetParam(params, 2, VT_I4, &code, error_at);
+    if (SUCCEEDED(hr))
+        hr = DispGetParam(params, count - 1, VT_BSTR, &text, error_at);
+    if (SUCCEEDED(hr))
+        hr = id == write ? Write(level.lVal, source.bstrVal, text.bstrVal)
+                         : WriteError(level.lVal, source.bstrVal, code.lVal, text.bstrVal);
+    VariantClear(&source);
+    VariantClear(&text);
+    if (result)
+        VariantInit(result);
+    return hr;
 }
 
 HRESULT CProcessLog::write_(LONG level, const wchar_t* source, UINT source_length, const wchar_t* text) {

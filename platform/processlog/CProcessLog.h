@@ -63,6 +63,8 @@ private:
 
     HRESULT write_(LONG level, const wchar_t* source, UINT source_length, const wchar_t* text);
     HRESULT type_info_(ITypeInfo** info);
+    HRESULT invoke_text_(ITypeInfo* info, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                         UINT* arg_error, bool& handled);
     bool report_on_();
 
     LONG refs_ = 1;

@@ -41,7 +41,8 @@ void Load() {
     if (!found)
         return;
     Find(dll, "SymRefreshModuleList", t.RefreshModuleList);
-    set_options(SYMOPT_LOAD_LINES | SYMOPT_UNDNAME | SYMOPT_FAIL_CRITICAL_ERRORS);
+    // Deferred: a module's symbols are read at its first lookup, not all at start.
+    set_options(SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES | SYMOPT_UNDNAME | SYMOPT_FAIL_CRITICAL_ERRORS);
     // Invading the process loads the symbols of every module already loaded;
     // Wine's dbghelp finds nothing without it. ERROR_INVALID_PARAMETER: the
     // process's symbols were initialized already, by another module.

@@ -1,26 +1,23 @@
 #include "ErrorMapping.h"
 
-#include <cstring>
-#include <map>
 #include <vector>
 #include "Owners.h"
 
 namespace processlog {
 namespace {
 
-struct GuidLess {
-    bool operator()(const GUID& a, const GUID& b) const { return std::memcmp(&a, &b, sizeof a) < 0; }
-};
-
-struct Foreign_ {
+struct Slot_ {
+    GUID iid;
     GUID error_guid;
     long number;
 };
 
-// Per interface, the foreign errors given a slot so far. Slots are never
-// reused, so an HRESULT handed out stays decodable for the life of the DLL.
+// The foreign errors given a slot so far, one slot per (interface, error)
+// pair across all interfaces, so that an HRESULT decoded for the wrong
+// interface is not mistaken for another error. Slots are never reused: an
+// HRESULT handed out stays decodable for the life of the DLL.
 CriticalSection g_lock;
-std::map<GUID, std::vector<Foreign_>, GuidLess> g_slots;
+std::vector<Slot_> g_slots;
 
 }  // namespace
 
@@ -33,15 +30,15 @@ HRESULT EncodeError(long number, const GUID& error_guid, const GUID& iid) {
     if (!IsInterfaceSpecific(hr) || IsEqualGUID(error_guid, GUID_NULL) || IsEqualGUID(error_guid, iid))
         return hr;
     Lock lock(g_lock);
-    std::vector<Foreign_>& slots = g_slots[iid];
-    for (size_t i = 0; i < slots.size(); ++i) {
-        if (slots[i].number == number && IsEqualGUID(slots[i].error_guid, error_guid))
+    for (size_t i = 0; i < g_slots.size(); ++i) {
+        const Slot_& slot = g_slots[i];
+        if (slot.number == number && IsEqualGUID(slot.error_guid, error_guid) && IsEqualGUID(slot.iid, iid))
             return kFirstMappedError + static_cast<HRESULT>(i);
     }
-    if (slots.size() >= kMappedErrorSlots)
+    if (g_slots.size() >= kMappedErrorSlots)
         return E_FAIL;
-    slots.push_back(Foreign_{error_guid, number});
-    return kFirstMappedError + static_cast<HRESULT>(slots.size() - 1);
+    g_slots.push_back(Slot_{iid, error_guid, number});
+    return kFirstMappedError + static_cast<HRESULT>(g_slots.size() - 1);
 }
 
 void DecodeError(HRESULT hr, const GUID& record_guid, GUID& error_guid, long& number) {
@@ -54,11 +51,10 @@ void DecodeError(HRESULT hr, const GUID& record_guid, GUID& error_guid, long& nu
     if (hr < kFirstMappedError || hr >= kFirstMappedError + static_cast<HRESULT>(kMappedErrorSlots))
         return;
     Lock lock(g_lock);
-    auto it = g_slots.find(record_guid);
-    size_t slot = static_cast<size_t>(hr - kFirstMappedError);
-    if (it != g_slots.end() && slot < it->second.size()) {
-        error_guid = it->second[slot].error_guid;
-        number = it->second[slot].number;
+    size_t index = static_cast<size_t>(hr - kFirstMappedError);
+    if (index < g_slots.size() && IsEqualGUID(g_slots[index].iid, record_guid)) {
+        error_guid = g_slots[index].error_guid;
+        number = g_slots[index].number;
     }
 }
 

@@ -88,7 +88,6 @@ public:
         RegCloseKey(key);
         return out;
     }
-    bool Existed() const { return existed_; }
 
 private:
     // The registry adds a terminator the caller "forgot" when one follows the

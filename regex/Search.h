@@ -1,0 +1,72 @@
+#pragma once
+// The search: tries the pattern's top element at each start position in
+// turn, in the pattern's direction, and reads the groups of the first success.
+
+#include <climits>
+
+#include "Pattern.h"
+
+template <class CHAR>
+CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CContext* ctx) const {
+    CMatchResult result;
+    if (!m_pTopElx || !text || length < 0) return result;
+    CContext local;
+    CContext& c = ctx ? *ctx : local;
+    const bool rightLeft = (m_nFlags & FLAG_RIGHT_TO_LEFT) != 0;
+    if (start < 0) start = rightLeft ? length : 0;
+    if (start > length) start = rightLeft ? length : length + 1;
+
+    // A context used on this text before keeps its previous match.
+    if (!(c.m_bUsed && c.m_pText == text && c.m_nTextLength == length)) {
+        c.m_nLastEnd = start;
+        c.m_nLastBegin = -1;
+    }
+    c.m_bUsed = true;
+    c.m_pText = text;
+    c.m_nTextLength = length;
+    c.m_nCaptureSequence = 0;
+    c.m_nDepth = 0;
+    c.m_nBudget = c.m_nStepLimit > 0 ? c.m_nStepLimit : LLONG_MAX;
+
+    const int farEnd = rightLeft ? -1 : length + 1, step = rightLeft ? -1 : 1;
+    for (int pos = start; pos != farEnd; pos += step) {
+        c.m_stack.Clear();
+        c.m_captureStack.Clear();
+        c.m_captureIndex.Clear();
+        c.m_captureIndex.Resize(m_nMaxNumber + 1, -1);
+        c.m_nCurrentPos = pos;
+        // Group 0 opens where the attempt starts.
+        c.m_captureIndex[0] = 0;
+        c.m_captureStack.Push(0);
+        c.m_captureStack.Push(pos);
+        c.m_captureStack.Push(-1);
+        c.m_captureStack.Push(0);
+        const bool found = m_pTopElx->match(&c);
+        if (c.IsAborted()) break;
+        if (!found) continue;
+        // An empty match right where the previous empty match was would be
+        // found again and again by a caller stepping through the text.
+        if (c.m_nLastBegin == c.m_nLastEnd && c.m_nCurrentPos == c.m_nLastEnd) continue;
+        c.m_nLastBegin = pos;
+        c.m_nLastEnd = c.m_nCurrentPos;
+
+        result.Push(1);
+        result.Push(m_nMaxNumber);
+        result.Push(pos < c.m_nCurrentPos ? pos : c.m_nCurrentPos);
+        result.Push(pos < c.m_nCurrentPos ? c.m_nCurrentPos : pos);
+        for (int group = 1; group <= m_nMaxNumber; ++group) {
+            const int rec = c.LatestCapture(group);
+            const int begin = rec >= 0 ? c.m_captureStack[rec + CContext::CAP_BEGIN] : -1;
+            const int end = rec >= 0 ? c.m_captureStack[rec + CContext::CAP_END] : -1;
+            if (end == -1) {
+                result.Push(-1);
+                result.Push(-1);
+            } else {
+                result.Push(begin < end ? begin : end);
+                result.Push(begin < end ? end : begin);
+            }
+        }
+        return result;
+    }
+    return result;
+}

@@ -1,0 +1,107 @@
+#include "RegexTestSupport.h"
+
+#include <string>
+
+// Steps through a text the way a caller collecting every match does, reusing
+// one context.
+template <class CHAR>
+std::vector<int> AllMatches(const char* pattern, int flags, const char* text) {
+    const std::basic_string<CHAR> p = Units<CHAR>(pattern), t = Units<CHAR>(text);
+    CPatternT<CHAR> compiled(p.c_str(), static_cast<int>(p.size()), flags);
+    CContext ctx;
+    std::vector<int> spans;
+    int start = -1;
+    for (int guard = 0; guard < 100; ++guard) {
+        const CMatchResult r = compiled.Match(t.c_str(), static_cast<int>(t.size()), start, &ctx);
+        if (!r.IsMatched()) break;
+        spans.push_back(r.GetGroupStart(0));
+        spans.push_back(r.GetGroupEnd(0));
+        start = (flags & RTL) ? r.GetGroupStart(0) : r.GetGroupEnd(0);
+    }
+    return spans;
+}
+
+TYPED_TEST(RegexTest, EmptyMatchIsNotFoundTwice) {
+    EXPECT_EQ((std::vector<int>{0, 0, 1, 1, 2, 2}), AllMatches<TypeParam>("x*", 0, "ab"));
+    EXPECT_EQ((std::vector<int>{0, 0, 1, 2, 2, 2, 3, 3}), AllMatches<TypeParam>("b*", 0, "abc"));
+    EXPECT_EQ((std::vector<int>{2, 2, 1, 1, 0, 0}), AllMatches<TypeParam>("x*", RTL, "ab"));
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 4}), AllMatches<TypeParam>("a", 0, "babab"));
+}
+
+TYPED_TEST(RegexTest, GlobalAnchorFollowsThePreviousMatch) {
+    EXPECT_EQ((std::vector<int>{0, 1, 1, 2}), AllMatches<TypeParam>(R"(\Ga)", GLOBAL, "aaba"));
+    EXPECT_EQ((std::vector<int>{0, 1, 1, 2, 3, 4}), AllMatches<TypeParam>(R"(\Ga)", 0, "aaba"));
+}
+
+TEST(RegexSearchTest, StartPosition) {
+    CPatternA p("a");
+    EXPECT_EQ(2, p.Match("aba", 3, 1).GetGroupStart(0));
+    EXPECT_FALSE(p.Match("aba", 3, 4).IsMatched());
+    EXPECT_FALSE(p.Match("aba", 3, 3).IsMatched());
+    CPatternA empty("");
+    EXPECT_EQ(3, empty.Match("aba", 3, 3).GetGroupStart(0));
+    EXPECT_FALSE(empty.Match("aba", 3, 9).IsMatched());
+    CPatternA back("a", CPatternA::FLAG_RIGHT_TO_LEFT);
+    EXPECT_EQ(2, back.Match("aba", 3, 9).GetGroupStart(0));
+    EXPECT_EQ(0, back.Match("aba", 3, 2).GetGroupStart(0));
+}
+
+TEST(RegexSearchTest, OnePatternServesManyContexts) {
+    CPatternA p("(a+)(b)?");
+    CContext first, second;
+    const CMatchResult r1 = p.Match("xaab", 4, -1, &first);
+    const CMatchResult r2 = p.Match("aa", 2, -1, &second);
+    EXPECT_EQ(1, r1.GetGroupStart(1));
+    EXPECT_EQ(3, r1.GetGroupStart(2));
+    EXPECT_EQ(2, r2.GetGroupEnd(1));
+    EXPECT_EQ(-1, r2.GetGroupStart(2));
+}
+
+// Nesting and recursion that would overflow a native stack with a naive
+// recursive matcher.
+TEST(RegexLimitTest, DeepNestingCompilesAndMatches) {
+    const std::string deep = std::string(5000, '(') + "a" + std::string(5000, ')');
+    CPatternA p(deep.c_str());
+    // Beyond the nesting limit a "(" is literal text.
+    const std::string text = std::string(4800, '(') + "a";
+    const CMatchResult r = p.Match(text.c_str());
+    ASSERT_TRUE(r.IsMatched());
+    EXPECT_EQ(static_cast<int>(text.size()), r.GetGroupEnd(0));
+    EXPECT_GT(r.MaxGroupNumber(), 100);
+}
+
+TEST(RegexLimitTest, DeepRecursionIsBounded) {
+    CPatternA p("(a(?1)?b)");
+    const int n = 20000;
+    const std::string text = std::string(n, 'a') + std::string(n, 'b');
+    const CMatchResult r = p.Match(text.c_str());
+    // The innermost balanced part within the recursion bound is found.
+    ASSERT_TRUE(r.IsMatched());
+    const int begin = r.GetGroupStart(0), end = r.GetGroupEnd(0);
+    EXPECT_EQ(n, (begin + end) / 2);
+    EXPECT_GT(end - begin, 100);
+    EXPECT_LT(end - begin, n);
+    // A recursion that never moves ends at the bound instead of the stack's end.
+    CPatternA loop("a|(?R)b");
+    EXPECT_FALSE(loop.Match("bbb").IsMatched());
+}
+
+TEST(RegexLimitTest, LongTextNeedsNoNativeStack) {
+    const std::string text = "{\"result\":\"" + std::string(1 << 20, 'x') + "\"}";
+    CPatternA p(R"re({[^}]*"result":\s*"((?>\\"|[^"\\])*)"[^}]*})re", CPatternA::FLAG_IGNORECASE);
+    const CMatchResult r = p.Match(text.c_str());
+    EXPECT_EQ(11, r.GetGroupStart(1));
+    EXPECT_EQ(11 + (1 << 20), r.GetGroupEnd(1));
+}
+
+TEST(RegexLimitTest, StepLimitAbortsExponentialSearch) {
+    CPatternA p("(a*)*b");
+    const std::string text(40, 'a');
+    CContext ctx;
+    ctx.SetStepLimit(100000);
+    EXPECT_FALSE(p.Match(text.c_str(), 40, -1, &ctx).IsMatched());
+    EXPECT_TRUE(ctx.IsAborted());
+    // Within the limit, the same context finds what there is to find.
+    EXPECT_TRUE(p.Match("aab", 3, -1, &ctx).IsMatched());
+    EXPECT_FALSE(ctx.IsAborted());
+}
