@@ -60,7 +60,7 @@ host_pid=$!
 # The screenshot is taken while the script holds the finished page on screen.
 shot=""
 for _ in $(seq 600); do
-  if grep -q ' hold ' "$demo/host.log"; then
+  if grep -qs ' hold ' "$demo/host.log"; then
     sleep 1
     import -window root "$demo/toolbar.png" && shot=$demo/toolbar.png
     break
