@@ -3,11 +3,12 @@
 #pragma once
 #include "atlcom.h"
 
+// The creators come with the creatable classes' header where there is one.
+#if __has_include("atlcoclass.h")
+#include "atlcoclass.h"
+#else
+#include <new>
 namespace ATL {
-
-typedef HRESULT(WINAPI _ATL_CREATORFUNC)(void* pv, REFIID riid, LPVOID* ppv);
-typedef HRESULT(WINAPI _ATL_UPDATEREGISTRYFUNC)(BOOL bRegister);
-
 // Creates T1 (a CComObject-like class), runs FinalConstruct and asks it for
 // riid; an object that fails either is destroyed again. pv is the outer
 // object for aggregates, the creation function for class factories.
@@ -51,6 +52,17 @@ public:
         return hr;
     }
 };
+
+#define DECLARE_NOT_AGGREGATABLE(x)                                                   \
+    typedef ATL::CComCreator2<ATL::CComCreator<ATL::CComObject<x>>,                 \
+                              ATL::CComFailCreator<CLASS_E_NOAGGREGATION>> _CreatorClass;
+}  // namespace ATL
+#endif
+
+namespace ATL {
+
+typedef HRESULT(WINAPI _ATL_CREATORFUNC)(void* pv, REFIID riid, LPVOID* ppv);
+typedef HRESULT(WINAPI _ATL_UPDATEREGISTRYFUNC)(BOOL bRegister);
 
 // For objects held by the module itself (class factories in the object map):
 // the module's own reference does not lock it, every further one does, so a
@@ -132,9 +144,6 @@ struct _ATL_OBJMAP_ENTRY {
 #define DECLARE_CLASSFACTORY_EX(cf) \
     typedef ATL::CComCreator<ATL::CComObjectCached<cf>> _ClassFactoryCreatorClass;
 #define DECLARE_CLASSFACTORY() DECLARE_CLASSFACTORY_EX(ATL::CComClassFactory)
-#define DECLARE_NOT_AGGREGATABLE(x)                                                   \
-    typedef ATL::CComCreator2<ATL::CComCreator<ATL::CComObject<x>>,                 \
-                              ATL::CComFailCreator<CLASS_E_NOAGGREGATION>> _CreatorClass;
 
 #define BEGIN_OBJECT_MAP(x) static ATL::_ATL_OBJMAP_ENTRY x[] = {
 #define OBJECT_ENTRY(clsid, cls)                                                  \
