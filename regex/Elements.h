@@ -70,6 +70,19 @@ public:
         return false;
     }
 
+    // Where the literal last starts in the text, -1 if nowhere.
+    int LastIn(const CHAR* text, int length) const {
+        const int len = m_szPattern.GetSize();
+        for (int at = length - len; at >= 0; --at) {
+            int i = 0;
+            while (i < len && (m_bIgnoreCase ? AsciiUpper(UnitValue(text[at + i])) : UnitValue(text[at + i])) ==
+                                  m_upper[i])
+                ++i;
+            if (i == len) return at;
+        }
+        return -1;
+    }
+
     CBufferT<CHAR> m_szPattern;
     bool m_bRightLeft;
     bool m_bIgnoreCase;

@@ -24,6 +24,9 @@ class CParserT {
     // stack of both the parser and the matcher.
     enum { MAX_NESTING = 200 };
     enum { REPEAT_FOREVER = INT_MAX };
+    // A group named by a larger number is numbered like other named groups:
+    // every search clears a capture index as long as the highest number.
+    enum { MAX_NUMBER_BY_NAME = 9999 };
     // Stock element indexes; the right-to-left variants follow at +8.
     enum { STOCK_EMPTY = 0, STOCK_ANY = 1, STOCK_DOT = 2, STOCK_WORD = 3, STOCK_NONWORD = 4,
            STOCK_SPACE = 5, STOCK_NONSPACE = 6, STOCK_DIGIT = 7, STOCK_NONDIGIT = 8,
@@ -40,6 +43,7 @@ public:
         m_pattern.m_pTopElx = top;
         SetGroup(0, top);
         Resolve();
+        FindRequiredLiterals(top);
     }
 
 private:
@@ -374,14 +378,15 @@ private:
         if (!Cur().IsEnd()) Step();
         return name;
     }
-    // The number a name of digits only stands for, else -1.
+    // The number a name of digits only stands for, else -1 (a plain name).
     static int DigitsValue(const Name& name) {
         if (name.GetSize() == 0) return -1;
         int value = 0;
         for (int i = 0; i < name.GetSize(); ++i) {
             const int c = UnitValue(name[i]);
             if (!PosixDigit(c)) return -1;
-            if (value < 1000000) value = value * 10 + (c - '0');
+            value = value * 10 + (c - '0');
+            if (value > MAX_NUMBER_BY_NAME) return -1;
         }
         return value;
     }
@@ -579,6 +584,21 @@ private:
             }
         }
     }
+    // The literals of the top sequence. Only for left-to-right patterns
+    // without recursion, where the position never moves back: a recursion
+    // may enter a look-behind's group, which matches leftwards.
+    void FindRequiredLiterals(ElxInterface* top) {
+        if ((m_nFlags & FLAG_RIGHT_TO_LEFT) || !m_delegates.empty()) return;
+        CBufferT<const CStringElxT<CHAR>*>& required = m_pattern.m_requiredLiterals;
+        if (const CStringElxT<CHAR>* literal = dynamic_cast<const CStringElxT<CHAR>*>(top)) {
+            required.Push(literal);
+        } else if (const CListElxT<0>* list = dynamic_cast<const CListElxT<0>*>(top)) {
+            for (int i = 0; i < list->m_elxlist.GetSize(); ++i)
+                if (const CStringElxT<CHAR>* item = dynamic_cast<const CStringElxT<CHAR>*>(list->m_elxlist[i]))
+                    required.Push(item);
+        }
+    }
+
     int FindName(const Name& name, int otherwise) const {
         for (const auto& g : m_named)
             if (SameName(g.name, name)) return g.open->m_nNumber;

@@ -84,6 +84,10 @@ private:
     CBufferT<ElxInterface*> m_grouplist;
     CElxStore m_store;
     ElxInterface* m_pStockElxs[STOCK_COUNT] = {};
+    // Literals every match contains at or after its start: a start beyond
+    // the last place one of them occurs cannot match, which saves searches
+    // on long texts from trying every start in vain.
+    CBufferT<const CStringElxT<CHAR>*> m_requiredLiterals;
 };
 
 #include "Parser.h"

@@ -28,8 +28,14 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
     c.m_nDepth = 0;
     c.m_nBudget = c.m_nStepLimit > 0 ? c.m_nStepLimit : LLONG_MAX;
 
-    const int farEnd = rightLeft ? -1 : length + 1, step = rightLeft ? -1 : 1;
-    for (int pos = start; pos != farEnd; pos += step) {
+    int farEnd = rightLeft ? -1 : length + 1;
+    const int step = rightLeft ? -1 : 1;
+    // (Required literals are only known for left-to-right patterns.)
+    for (int i = 0; i < m_requiredLiterals.GetSize() && farEnd > start; ++i) {
+        const int last = m_requiredLiterals[i]->LastIn(text, length);
+        if (last + 1 < farEnd) farEnd = last + 1;
+    }
+    for (int pos = start; rightLeft ? pos > farEnd : pos < farEnd; pos += step) {
         c.m_stack.Clear();
         c.m_captureStack.Clear();
         c.m_captureIndex.Clear();

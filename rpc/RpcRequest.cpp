@@ -1,8 +1,6 @@
 #include "rpc/RpcRequest.h"
-#include "regex/regex.h"
-#include <cstdio>
+#include "regex/Regex.h"
 #include <sstream>
-#include <vector>
 
 namespace ZorvanRpc {
 
@@ -20,13 +18,10 @@ std::string BuildRpcRequest(int id, const std::string& method, const std::string
     envelope.write(json);
     const std::string body = encoder.encode(json.str());
 
-    const char* format = "%s %s HTTP/1.1\r\nHost: %s\r\nContent-Type: %s\r\nContent-Length: %ld\r\n\r\n";
-    const std::string type = encoder.contentType();
-    const long length = static_cast<long>(body.size());
-    const int n = std::snprintf(nullptr, 0, format, "POST", path.c_str(), host.c_str(), type.c_str(), length);
-    std::vector<char> header(static_cast<size_t>(n) + 1);
-    std::snprintf(header.data(), header.size(), format, "POST", path.c_str(), host.c_str(), type.c_str(), length);
-    return std::string(header.data(), static_cast<size_t>(n)) + body + "\r\n";
+    // "%s %s HTTP/1.1\r\nHost: %s\r\nContent-Type: %s\r\nContent-Length: %ld\r\n\r\n",
+    // then the body and a closing line break that the length does not count.
+    return "POST " + path + " HTTP/1.1\r\nHost: " + host + "\r\nContent-Type: " + encoder.contentType() +
+           "\r\nContent-Length: " + std::to_string(static_cast<long>(body.size())) + "\r\n\r\n" + body + "\r\n";
 }
 
 void ParseRpcResult(const std::string& answer, std::string& result)
@@ -40,8 +35,8 @@ void ParseRpcResult(const std::string& answer, std::string& result)
     result.clear();
     const int length = static_cast<int>(answer.size());
     for (const char* text : patterns) {
-        CPatternT<char> pattern(text, FLAG_IGNORECASE);
-        CMatchResultT<char> match = pattern.Match(answer.c_str(), length);
+        const CPatternA pattern(text, CPatternA::FLAG_IGNORECASE);
+        const CMatchResult match = pattern.Match(answer.c_str(), length);
         if (!match.IsMatched()) {
             result.clear();
             return;

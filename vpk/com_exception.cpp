@@ -130,20 +130,22 @@ ATL::CComPtr<IUnknown> com_exception::pack()
     return pack_error(hr_, record_);
 }
 
-com_exception com_exception::retarget(REFIID iid)
+com_exception com_exception::retarget(REFIID iid) const
 {
-    ensure_error_record();
+    com_exception e(*this);
+    e.ensure_error_record();
+    IErrorInfo* record = e.record_;
     GUID record_guid = GUID_NULL, error_guid = GUID_NULL;
-    check_record(record_->GetGUID(&record_guid), record_);
+    check_record(record->GetGUID(&record_guid), record);
     long number = 0;
     decode_error(hr_, &record_guid, &error_guid, &number);
     HRESULT hr = encode_error(number, &error_guid, iid);
     ATL::CComBSTR source, description, help_file;
     DWORD help_context = 0;
-    check_record(record_->GetSource(&source), record_);
-    check_record(record_->GetDescription(&description), record_);
-    check_record(record_->GetHelpFile(&help_file), record_);
-    check_record(record_->GetHelpContext(&help_context), record_);
+    check_record(record->GetSource(&source), record);
+    check_record(record->GetDescription(&description), record);
+    check_record(record->GetHelpFile(&help_file), record);
+    check_record(record->GetHelpContext(&help_context), record);
     return com_exception(hr, create_error_record(source, hr, iid, description, help_file, help_context));
 }
 

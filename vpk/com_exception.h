@@ -40,7 +40,7 @@ public:
     // A transferable error object for another thread.
     ATL::CComPtr<IUnknown> pack();
     // The same error expressed for the interface iid.
-    com_exception retarget(REFIID iid);
+    com_exception retarget(REFIID iid) const;
 
 protected:
     HRESULT hr_;

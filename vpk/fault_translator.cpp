@@ -50,9 +50,7 @@ void vpk_raise_pending_fault()
     vpk::translate_fault(code, nullptr);
 }
 
-#ifdef _WIN64
 void vpk_fault_trampoline();
-#endif
 
 }  // extern "C"
 
@@ -83,9 +81,10 @@ LONG CALLBACK fault_handler(EXCEPTION_POINTERS* pointers)
     *reinterpret_cast<DWORD64*>(context->Rsp) = context->Rip + 1;
     context->Rip = reinterpret_cast<DWORD64>(&vpk_fault_trampoline);
 #else
-    context->Esp -= sizeof(DWORD);
-    *reinterpret_cast<DWORD*>(context->Esp) = context->Eip + 1;
-    context->Eip = reinterpret_cast<DWORD>(&vpk_raise_pending_fault);
+    // eax is scratch at any instruction that may throw: the landing pads
+    // get theirs from the unwinder.
+    context->Eax = context->Eip + 1;
+    context->Eip = reinterpret_cast<DWORD>(&vpk_fault_trampoline);
 #endif
     return EXCEPTION_CONTINUE_EXECUTION;
 }

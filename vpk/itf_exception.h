@@ -14,7 +14,7 @@ public:
     // Stores e re-expressed for I.
     itf_exception& operator=(const com_exception& e)
     {
-        com_exception::operator=(const_cast<com_exception&>(e).retarget(__uuidof(I)));
+        com_exception::operator=(e.retarget(__uuidof(I)));
         return *this;
     }
 };

@@ -100,12 +100,3 @@ TEST(CAtlModule, counts_locks_and_is_the_process_module)
     }
     EXPECT_EQ(ATL::_pAtlModule, nullptr);
 }
-
-TEST(thread_models, increment_and_decrement)
-{
-    LONG n = 0;
-    EXPECT_EQ(ATL::CComSingleThreadModel::Increment(&n), 1u);
-    EXPECT_EQ(ATL::CComMultiThreadModel::Increment(&n), 2u);
-    EXPECT_EQ(ATL::CComMultiThreadModel::Decrement(&n), 1u);
-    EXPECT_EQ(ATL::CComSingleThreadModel::Decrement(&n), 0u);
-}

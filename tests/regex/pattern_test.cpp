@@ -141,6 +141,8 @@ TYPED_TEST(RegexTest, GroupsAndBackReferences) {
         {R"((?'x'a)(?<y>b)\g<y>)", 0, "abb", {0, 3, 0, 1, 1, 2}},
         {"(?<x>a)|(?<x>b)", 0, "b", {0, 1, 0, 1}},
         {"(?<2>a)(b)", 0, "ab", {0, 2, 1, 2, 0, 1}},
+        // A name of too many digits is a plain name.
+        {R"((?<123456789>a)(b)\k<123456789>)", 0, "aba", {0, 3, 1, 2, 0, 1}},
         {R"((a)\k<nobody>)", 0, "aa", {}},
         {R"(\k)", 0, "k", {0, 1}},
         {R"(\0)", 0, "ab", {0, 0}},

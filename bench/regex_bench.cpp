@@ -1,0 +1,186 @@
+// The four answer patterns on typical and hostile answers: our matcher next
+// to PCRE2 (interpreter and JIT) and std::regex, with the same patterns and
+// case-insensitive matching. Figures only; nothing is asserted.
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+#include <pthread.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "regex/Regex.h"
+
+namespace {
+
+struct AnswerPattern {
+    const char* name;
+    const char* text;
+    // std::regex (ECMAScript) has no atomic group: "(?>…)" becomes "(?:…)",
+    // which can give back what it took; and a leading "{" must be escaped.
+    const char* ecmascript;
+};
+
+const AnswerPattern kPatterns[] = {
+    {"version", R"re({[^}]*"version":\s*"((?>\\"|[^"\\])*)"[^}]*})re",
+     R"re(\{[^}]*"version":\s*"((?:\\"|[^"\\])*)"[^}]*\})re"},
+    {"code", R"re({[^}]*"code":\s*(\d+)[^}]*\})re", R"re(\{[^}]*"code":\s*(\d+)[^}]*\})re"},
+    {"id", R"re({[^}]*"id":\s*(\d+)[^\}]*})re", R"re(\{[^}]*"id":\s*(\d+)[^\}]*\})re"},
+    {"result", R"re({[^}]*"result":\s*"((?>\\"|[^"\\])*)"[^}]*})re",
+     R"re(\{[^}]*"result":\s*"((?:\\"|[^"\\])*)"[^}]*\})re"},
+};
+
+const size_t k64K = 64 * 1024;
+
+std::string Repeat(const std::string& piece, size_t size) {
+    std::string s;
+    while (s.size() + piece.size() <= size) s += piece;
+    return s;
+}
+
+const char kHeaders[] =
+    "HTTP/1.1 200 OK\r\nServer: nginx\r\nDate: Sun, 06 Dec 2026 10:00:00 GMT\r\n"
+    "Content-Type: application/json\r\nContent-Length: 72\r\nConnection: close\r\n\r\n";
+
+struct AnswerText {
+    const char* name;
+    std::string text;
+};
+
+std::vector<AnswerText> MakeTexts() {
+    const std::string members = R"({"version":"1.0","id":42,"code":200,"result":"Rank 5 of 10")";
+    std::vector<AnswerText> texts;
+    texts.push_back({"typical", std::string(kHeaders) + members + "}"});
+    // A valid answer whose result string fills 64 KiB, with escaped quotes.
+    texts.push_back({"64K result", R"({"version":"1.0","id":1,"code":200,"result":")" +
+                                       Repeat(R"(rank \"5\" )", k64K - 60) + R"("})"});
+    // 64 KiB of openings without a closing brace.
+    texts.push_back({"64K of {", std::string(k64K, '{')});
+    texts.push_back({"64K of {\"a\":1,", Repeat(R"({"a":1,)", k64K)});
+    // One opening, then escaped quotation marks without end.
+    texts.push_back({"64K of \\\"", R"({"version":"1.0","id":1,"code":200,"result":")" + Repeat(R"(\")", k64K)});
+    // Members that start to match and then find no closing brace: every
+    // opening retries every later member.
+    texts.push_back({"4K of {member", Repeat(R"({"version":"1","code":2,"id":3,"result":"x",)", 4096)});
+    texts.push_back({"16K of {member", Repeat(R"({"version":"1","code":2,"id":3,"result":"x",)", 16384)});
+    return texts;
+}
+
+const std::vector<AnswerText>& Texts() {
+    static const std::vector<AnswerText> texts = MakeTexts();
+    return texts;
+}
+
+void Ours(benchmark::State& state, int pattern, int text) {
+    const std::string& t = Texts()[text].text;
+    CPatternA compiled(kPatterns[pattern].text, CPatternA::FLAG_IGNORECASE);
+    bool matched = false;
+    for (auto _ : state) {
+        const CMatchResult r = compiled.Match(t.c_str(), static_cast<int>(t.size()));
+        matched = r.IsMatched();
+        benchmark::DoNotOptimize(r.GetGroupEnd(1));
+    }
+    state.SetLabel(matched ? "match" : "no match");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(t.size()));
+}
+
+void Pcre2(benchmark::State& state, int pattern, int text, bool jit) {
+    const std::string& t = Texts()[text].text;
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(kPatterns[pattern].text), PCRE2_ZERO_TERMINATED,
+                                     PCRE2_CASELESS, &error, &offset, nullptr);
+    if (!code) {
+        state.SkipWithError("pcre2_compile failed");
+        return;
+    }
+    if (jit && pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) != 0) {
+        pcre2_code_free(code);
+        state.SkipWithError("no JIT");
+        return;
+    }
+    pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
+    // No limit cut short: the same work as ours, however long it takes.
+    pcre2_match_context* context = pcre2_match_context_create(nullptr);
+    pcre2_set_match_limit(context, 0xFFFFFFFF);
+    pcre2_set_depth_limit(context, 0xFFFFFFFF);
+    pcre2_jit_stack* stack = jit ? pcre2_jit_stack_create(32 * 1024, 256 * 1024 * 1024, nullptr) : nullptr;
+    if (stack) pcre2_jit_stack_assign(context, nullptr, stack);
+    int rc = 0;
+    for (auto _ : state) {
+        rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(t.data()), t.size(), 0, 0, data, context);
+        benchmark::DoNotOptimize(rc);
+    }
+    state.SetLabel(rc > 0 ? "match" : rc == PCRE2_ERROR_NOMATCH ? "no match" : "error " + std::to_string(rc));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(t.size()));
+    pcre2_match_context_free(context);
+    if (stack) pcre2_jit_stack_free(stack);
+    pcre2_match_data_free(data);
+    pcre2_code_free(code);
+}
+
+void StdRegex(benchmark::State& state, int pattern, int text) {
+    const std::string& t = Texts()[text].text;
+    const std::regex re(kPatterns[pattern].ecmascript, std::regex::ECMAScript | std::regex::icase);
+    bool matched = false;
+    for (auto _ : state) {
+        std::smatch m;
+        matched = std::regex_search(t, m, re);
+        benchmark::DoNotOptimize(m);
+    }
+    state.SetLabel(matched ? "match" : "no match");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(t.size()));
+}
+
+void Register() {
+    const std::vector<AnswerText>& texts = Texts();
+    for (int p = 0; p < 4; ++p) {
+        for (int t = 0; t < static_cast<int>(texts.size()); ++t) {
+            const std::string name = std::string(kPatterns[p].name) + " | " + texts[t].name + " | ";
+            benchmark::RegisterBenchmark((name + "ours").c_str(), Ours, p, t)->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark((name + "pcre2").c_str(), Pcre2, p, t, false)->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark((name + "pcre2-jit").c_str(), Pcre2, p, t, true)
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark((name + "std::regex").c_str(), StdRegex, p, t)
+                ->Unit(benchmark::kMicrosecond);
+        }
+    }
+}
+
+struct Args {
+    int argc;
+    char** argv;
+};
+
+void* RunAll(void* p) {
+    Args* args = static_cast<Args*>(p);
+    benchmark::Initialize(&args->argc, args->argv);
+    std::printf("std::regex has no atomic group: it runs the patterns with (?:...) in place of (?>...).\n");
+    Register();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // libstdc++'s std::regex recurses once per unit of text: 64 KiB answers
+    // need far more than the default 8 MiB of stack.
+    Args args{argc, argv};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, size_t(2) << 30);
+    pthread_t thread;
+    if (pthread_create(&thread, &attr, RunAll, &args) != 0) {
+        std::perror("pthread_create");
+        return 1;
+    }
+    pthread_join(thread, nullptr);
+    return 0;
+}

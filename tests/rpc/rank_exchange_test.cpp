@@ -1,0 +1,50 @@
+// One complete exchange with the local rank service (started by the CTest
+// fixture on 127.0.0.42, seeded from data/ranks.csv).
+#include "rpc/RpcClient.h"
+#include "rpc/RpcRequest.h"
+#include "settings/RegistryKey.h"
+#include "vpk/module.h"
+#include <gtest/gtest.h>
+
+using namespace ZorvanRpc;
+
+namespace {
+
+vpk::module test_module;
+
+std::string rank_of(RpcClient& client, const char* url, const char* uid)
+{
+    JsonObject p;
+    p.set("url", JsonString(url));
+    p.set("ref", JsonString(""));
+    p.set("uid", JsonString(uid));
+    p.set("uagent", JsonString("Mozilla/4.0 (compatible; MSIE 7.0)"));
+    p.set("lang", JsonString("en-us"));
+    JsonArray params;
+    params.add(p);
+    std::string answer, result = "unset";
+    if (!client.call("rank", "/rank/", params, "ieaddon-2.2.0-73-stable-win-x86_64", 10000, answer))
+        return "call failed";
+    ParseRpcResult(answer, result);
+    return result;
+}
+
+} // namespace
+
+TEST(RankExchange, TheServiceAnswersWhatTheClientReads)
+{
+    RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", KEY_READ | KEY_WRITE));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"HTTPRpcHost", L"127.0.0.42"));
+    RpcClient client;
+    RegDeleteValueW(key.Handle(), L"HTTPRpcHost");
+    client.start();
+
+    EXPECT_EQ("1,234", rank_of(client, "http://example.com/a?b=1", "{00000000-0000-0000-0000-000000000001}"));
+    EXPECT_EQ("7", rank_of(client, "http://www.zorvanworks.com/", "{00000000-0000-0000-0000-000000000001}"));
+    // A host the service has never heard of has no rank; once seen, it ranks
+    // behind the imported list.
+    EXPECT_EQ("", rank_of(client, "http://never-seen.test/", "{00000000-0000-0000-0000-000000000002}"));
+    EXPECT_EQ("1,235", rank_of(client, "http://never-seen.test/x", "{00000000-0000-0000-0000-000000000003}"));
+    client.stop();
+}

@@ -1,0 +1,76 @@
+// fatal_error ends the process: it runs in a child, which is this program
+// started again with VPK_FATAL_CHILD set.
+#include <gtest/gtest.h>
+#include <string>
+#include "fake_process_log.h"
+#include "vpk/com_exception.h"
+#include "vpk/handle.h"
+
+namespace {
+
+constexpr HRESULT fatal_code = static_cast<HRESULT>(0x8004DEAD);
+
+struct box_search {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK find_box(HWND w, LPARAM p)
+{
+    auto* search = reinterpret_cast<box_search*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t title[64] = L"";
+    GetWindowTextW(w, title, 64);
+    if (pid == search->process && std::wstring(title) == L"vpk.fatal") {
+        search->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+TEST(fatal_error, shows_the_box_and_ends_the_process_with_the_code)
+{
+    if (GetEnvironmentVariableW(L"VPK_FATAL_CHILD", nullptr, 0)) {
+        vpk_test::test_module m;  // with the in-memory log: initialize keeps the source name
+        m.initialize(SysAllocString(L"vpk.fatal"), GetModuleHandleW(nullptr));
+        vpk::fatal_error(fatal_code);
+    }
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=fatal_error.*";
+    SetEnvironmentVariableW(L"VPK_FATAL_CHILD", L"1");
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    SetEnvironmentVariableW(L"VPK_FATAL_CHILD", nullptr);
+    ASSERT_TRUE(started);
+    vpk::unique_handle process(pi.hProcess), thread(pi.hThread);
+
+    // Wait for the box, check its text and press OK.
+    box_search search{pi.dwProcessId, nullptr};
+    for (int i = 0; i < 300 && !search.found; ++i) {
+        Sleep(100);
+        EnumWindows(find_box, reinterpret_cast<LPARAM>(&search));
+    }
+    if (!search.found) TerminateProcess(process.get(), 1);
+    ASSERT_NE(search.found, nullptr) << "no box titled with the source name";
+    std::string text;
+    for (HWND child = GetWindow(search.found, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char part[512] = "";
+        GetWindowTextA(child, part, sizeof part);
+        text += part;
+    }
+    EXPECT_NE(text.find("Cannot recover from error (code 0x8004DEAD).\nIn order to protect your system, the "
+                        "process will be TERMINATED."),
+              std::string::npos)
+        << text;
+    PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+    ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+    DWORD exit_code = 0;
+    GetExitCodeProcess(process.get(), &exit_code);
+    EXPECT_EQ(exit_code, static_cast<DWORD>(fatal_code));
+}
