@@ -1,5 +1,6 @@
 #include "CZorvanRankModule.h"
 #include "vpk/com_exception.h"
+#include "ZorvanToolbar.h"
 
 namespace {
 
@@ -20,6 +21,22 @@ private:
 
 }  // namespace
 
+void CZorvanRankModule::RestoreToolbarInterfaces() noexcept
+{
+    ATL::CComPtr<ITypeLib> toolbar;
+    if (FAILED(LoadRegTypeLib(LIBID_ZorvanToolbarLib, 1, 0, 0, &toolbar))) return;
+    ATL::CComBSTR path;
+    if (FAILED(QueryPathOfRegTypeLib(LIBID_ZorvanToolbarLib, 1, 0, 0, &path))) return;
+    if (ATL::AtlGetPerUserRegistration()) {
+        auto forUser = OleAut32Proc<ATL::_ATL_REGISTERTYPELIBFORUSER>("RegisterTypeLibForUser");
+        if (forUser) {
+            forUser(toolbar, path, nullptr);
+            return;
+        }
+    }
+    ::RegisterTypeLib(toolbar, path, nullptr);
+}
+
 CZorvanRankModule::CZorvanRankModule() = default;
 CZorvanRankModule::~CZorvanRankModule() = default;
 
@@ -38,13 +55,17 @@ BOOL WINAPI CZorvanRankModule::DllMain(HINSTANCE instance, DWORD reason, LPVOID 
 HRESULT CZorvanRankModule::DllRegisterServer() noexcept
 {
     SystemLocaleScope_ locale;
-    return CAtlDllModuleT::DllRegisterServer(TRUE);
+    HRESULT hr = CAtlDllModuleT::DllRegisterServer(TRUE);
+    RestoreToolbarInterfaces();
+    return hr;
 }
 
 HRESULT CZorvanRankModule::DllUnregisterServer() noexcept
 {
     SystemLocaleScope_ locale;
-    return CAtlDllModuleT::DllUnregisterServer(TRUE);
+    HRESULT hr = CAtlDllModuleT::DllUnregisterServer(TRUE);
+    RestoreToolbarInterfaces();
+    return hr;
 }
 
 HRESULT CZorvanRankModule::DllInstall(BOOL install, LPCWSTR commandLine) noexcept

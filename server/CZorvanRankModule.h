@@ -35,6 +35,12 @@ public:
     vpk::atl_module& support() noexcept { return m_support; }
 
 private:
+    // Our type library carries its own copy of IPlugin (widl cannot name the
+    // toolbar library's in a coclass), so registering or unregistering it
+    // rewrites HKCR\Interface\{IID_IPlugin}: the toolbar's registered library
+    // gets its interfaces back.
+    static void RestoreToolbarInterfaces() noexcept;
+
     HINSTANCE m_hInstanceDll = nullptr;
     vpk::atl_module m_support;
 #if ZORVANRANK_HAS_RPC

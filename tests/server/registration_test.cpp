@@ -7,6 +7,7 @@
 #include "RegistrySnapshot.h"
 #include "ServerDll.h"
 #include "ServerIds.h"
+#include "ZorvanToolbar.h"
 
 using servertest::KeyExists;
 using servertest::RunProgram;
@@ -78,6 +79,22 @@ void ExpectUnregistered(HKEY root, const std::wstring& classes)
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
 }
 
+std::wstring Text(REFGUID guid)
+{
+    wchar_t buf[40] = {};
+    StringFromGUID2(guid, buf, 40);
+    return buf;
+}
+
+// The type library that IPlugin's interface key names.
+std::wstring PluginInterfaceLibrary()
+{
+    Lines lines = Snapshot(HKEY_CLASSES_ROOT, L"Interface\\" + Text(IID_IPlugin) + L"\\TypeLib", L"");
+    for (const auto& l : lines)
+        if (l.rfind(L"|(default)=sz:", 0) == 0) return l.substr(14);
+    return L"<none>";
+}
+
 std::wstring Regsvr32(const std::wstring& switches)
 {
     return L"regsvr32.exe " + switches + L" \"" + servertest::ServerDllPath() + L"\"";
@@ -104,7 +121,10 @@ protected:
 
 TEST_F(RegistrationTest, Regsvr32WritesTheClassAndUnregisterTakesItBack)
 {
+    const std::wstring toolbarLib = Text(LIBID_ZorvanToolbarLib);
+    ASSERT_EQ(toolbarLib, PluginInterfaceLibrary());  // the hosttlb fixture's registration
     ASSERT_EQ(0, RunProgram(Regsvr32(L"/s")));
+    EXPECT_EQ(toolbarLib, PluginInterfaceLibrary());
     ExpectRegistered(kMachineRoot, kMachineClasses);
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + kLibId + L"\\1.0"));
     EXPECT_FALSE(KeyExists(kUserRoot, kUserClasses + L"\\CLSID\\" + kClsid));
@@ -121,6 +141,8 @@ TEST_F(RegistrationTest, Regsvr32WritesTheClassAndUnregisterTakesItBack)
     ASSERT_EQ(0, RunProgram(Regsvr32(L"/u /s")));
     ExpectUnregistered(kMachineRoot, kMachineClasses);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + kLibId));
+    // The toolbar's interface stays registered to the toolbar's library.
+    EXPECT_EQ(toolbarLib, PluginInterfaceLibrary());
 }
 
 TEST_F(RegistrationTest, PerUserRegistrationWritesTheUsersClasses)
