@@ -1,0 +1,52 @@
+// The library's module object: ATL's DLL module, the support library's module
+// and the process's one RPC client.
+#pragma once
+#include <atldllmodule.h>
+#include "ServerIds.h"
+#include "server/resources/resource.h"
+#include "vpk/atl_module.h"
+#if ZORVANRANK_HAS_RPC
+#include "rpc/RpcClient.h"
+#endif
+
+class CZorvanRankModule : public ATL::CAtlDllModuleT<CZorvanRankModule> {
+public:
+    DECLARE_LIBID(kZorvanRankLibId)
+    DECLARE_REGISTRY_APPID_RESOURCEID(IDR_ZORVANRANK_APPID, ZORVANRANK_APPID_TEXT)
+
+    CZorvanRankModule();
+    ~CZorvanRankModule() override;
+
+    static ATL::_ATL_OBJMAP_ENTRY* GetObjectMap() noexcept;
+    // Script 102, for the object map's entry.
+    static HRESULT WINAPI UpdateRegistryPlugin(BOOL bRegister) noexcept;
+
+    BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) noexcept;
+    HRESULT DllRegisterServer() noexcept;
+    HRESULT DllUnregisterServer() noexcept;
+    HRESULT DllInstall(BOOL install, LPCWSTR commandLine) noexcept;
+
+    // The first lock starts the support module on the calling thread, the
+    // last one stops the RPC client and the support module again.
+    LONG Lock() noexcept override;
+    LONG Unlock() noexcept override;
+
+    HINSTANCE instance() const noexcept { return m_hInstanceDll; }
+    vpk::atl_module& support() noexcept { return m_support; }
+
+private:
+    // Our type library carries its own copy of IPlugin (widl cannot name the
+    // toolbar library's in a coclass), so registering or unregistering it
+    // rewrites HKCR\Interface\{IID_IPlugin}: the toolbar's registered library
+    // gets its interfaces back.
+    static void RestoreToolbarInterfaces() noexcept;
+
+    HINSTANCE m_hInstanceDll = nullptr;
+    vpk::atl_module m_support;
+#if ZORVANRANK_HAS_RPC
+    ZorvanRpc::RpcClient m_rpc;
+#endif
+};
+
+// The one module object of the library.
+extern CZorvanRankModule _AtlModule;

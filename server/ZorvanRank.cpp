@@ -1,0 +1,52 @@
+// The library's exported functions and its object map.
+#include "CZorvanRankModule.h"
+#if ZORVANRANK_HAS_PLUGIN
+#include "plugin/CZorvanRankPluginImpl.h"
+#include "plugin/ZorvanRankIds.h"
+#endif
+
+CZorvanRankModule _AtlModule;
+
+namespace {
+
+using PluginFactoryCreator_ = ATL::CComCreator<ATL::CComObjectCached<ATL::CComClassFactory>>;
+#if ZORVANRANK_HAS_PLUGIN
+using PluginCreator_ = ATL::CComCreator2<ATL::CComCreator<ATL::CComObject<CZorvanRankPluginImpl>>,
+                                         ATL::CComFailCreator<CLASS_E_NOAGGREGATION>>;
+#else
+// Built without the plug-in class: the class is registered and served, but
+// creating it fails until the class is linked in.
+using PluginCreator_ = ATL::CComCreator2<ATL::CComFailCreator<E_NOTIMPL>,
+                                         ATL::CComFailCreator<CLASS_E_NOAGGREGATION>>;
+#endif
+
+BEGIN_OBJECT_MAP(ObjectMap_)
+OBJECT_ENTRY_EX(kZorvanRankClsid, &CZorvanRankModule::UpdateRegistryPlugin, PluginFactoryCreator_,
+                PluginCreator_)
+END_OBJECT_MAP()
+
+}  // namespace
+
+ATL::_ATL_OBJMAP_ENTRY* CZorvanRankModule::GetObjectMap() noexcept { return ObjectMap_; }
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    return _AtlModule.DllMain(instance, reason, reserved);
+}
+
+STDAPI DllCanUnloadNow() { return _AtlModule.DllCanUnloadNow(); }
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
+{
+    return _AtlModule.DllGetClassObject(rclsid, riid, ppv);
+}
+
+STDAPI DllRegisterServer() { return _AtlModule.DllRegisterServer(); }
+
+STDAPI DllUnregisterServer() { return _AtlModule.DllUnregisterServer(); }
+
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) { return _AtlModule.DllInstall(install, commandLine); }
+
+}  // extern "C"

@@ -1,0 +1,167 @@
+// The registrar on its own: scripts against a private key, the content they
+// write and what unregistration leaves.
+#include <atlregistrar.h>
+#include <gtest/gtest.h>
+#include "RegistrySnapshot.h"
+
+using servertest::PrivateKey;
+using servertest::Snapshot;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+const wchar_t kLeaf[] = L"registrar";
+
+// The body inside the test's private key (created by the script, kept by it).
+std::wstring Wrap(const std::wstring& body)
+{
+    return L"HKCU { NoRemove Software { NoRemove ZorvanServerTests { NoRemove '%LEAF%' {\n" + body +
+           L"\n} } } }";
+}
+
+class RegistrarTest : public ::testing::Test {
+protected:
+    HRESULT Run(const std::wstring& script, bool reg)
+    {
+        ATL::CRegObject ro;
+        ro.AddReplacement(L"LEAF", leaf_.c_str());
+        return reg ? ro.StringRegister(script.c_str()) : ro.StringUnregister(script.c_str());
+    }
+    Lines Content() { return Snapshot(HKEY_CURRENT_USER, key_.path(), L""); }
+    void Seed(const std::wstring& subkey)
+    {
+        HKEY h;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, (key_.path() + L"\\" + subkey).c_str(), 0,
+                                                 nullptr, 0, KEY_WRITE, nullptr, &h, nullptr));
+        RegSetValueExW(h, L"Foreign", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+        RegCloseKey(h);
+    }
+
+    PrivateKey key_{kLeaf};
+    std::wstring leaf_ = key_.path().substr(key_.path().rfind(L'\\') + 1);
+};
+
+struct ScriptCase {
+    const wchar_t* name;
+    const wchar_t* seed;  // a key made before registration, or null
+    const wchar_t* body;
+    Lines registered;
+    Lines unregistered;
+};
+
+const ScriptCase kScripts[] = {
+    {L"default and named values", nullptr,
+     L"Foo = s 'bar' { val A = s 'x y' val N = d 7 }",
+     {L"", L"\\Foo", L"\\Foo|(default)=sz:bar", L"\\Foo|A=sz:x y", L"\\Foo|N=dword:00000007"},
+     {L""}},
+    {L"dwords in both notations, the whole range", nullptr,
+     L"K { val H = d 0xFFFFFFFF val M = d 0x80000000 val L = d 0x7fffffff val D = d 4294967295 val Z = d '0' }",
+     {L"", L"\\K", L"\\K|D=dword:ffffffff", L"\\K|H=dword:ffffffff", L"\\K|L=dword:7fffffff",
+      L"\\K|M=dword:80000000", L"\\K|Z=dword:00000000"},
+     {L""}},
+    {L"quoted names, doubled quotation marks, percent, other types", nullptr,
+     L"'It''s a key' = s 'it''s' { val E = e '%%TEMP%%\\x' val M = m 'a\\0b' val B = b '0aFF10' "
+     L"val 'with space' = s '' }",
+     {L"", L"\\It's a key", L"\\It's a key|(default)=sz:it's", L"\\It's a key|B=type3:0aff10",
+      L"\\It's a key|E=expand_sz:%TEMP%\\x", L"\\It's a key|M=multi_sz:a|b", L"\\It's a key|with space=sz:"},
+     {L""}},
+    {L"NoRemove keeps the key but takes its values back", nullptr,
+     L"NoRemove Kept = s 'd' { val V = s 'v' Child }",
+     {L"", L"\\Kept", L"\\Kept\\Child", L"\\Kept|(default)=sz:d", L"\\Kept|V=sz:v"},
+     {L"", L"\\Kept", L"\\Kept|(default)=sz:d"}},
+    {L"a key holding another's key stays, its values go", L"Shared\\Theirs",
+     L"Shared { val Mine = s 'm' Ours }",
+     {L"", L"\\Shared", L"\\Shared\\Ours", L"\\Shared\\Theirs", L"\\Shared\\Theirs|Foreign=sz:x",
+      L"\\Shared|Mine=sz:m"},
+     {L"", L"\\Shared", L"\\Shared\\Theirs", L"\\Shared\\Theirs|Foreign=sz:x"}},
+    {L"ForceRemove clears the key first and removes it whole", L"Forced\\Old",
+     L"ForceRemove Forced = s 'new' { Sub }",
+     {L"", L"\\Forced", L"\\Forced\\Sub", L"\\Forced|(default)=sz:new"},
+     {L""}},
+    {L"Delete removes a key and writes nothing", L"Gone\\Deep",
+     L"Delete Gone Kept",
+     {L"", L"\\Kept"},
+     {L""}},
+};
+
+TEST_F(RegistrarTest, ScriptsWriteTheirContentAndUnregistrationTakesItBack)
+{
+    for (const ScriptCase& c : kScripts) {
+        SCOPED_TRACE(testing::Message() << "case: " << std::string(c.name, c.name + wcslen(c.name)));
+        servertest::DeleteTree(HKEY_CURRENT_USER, key_.path());
+        if (c.seed) Seed(c.seed);
+        std::wstring script = Wrap(c.body);
+        ASSERT_EQ(S_OK, Run(script, true));
+        EXPECT_EQ(c.registered, Content());
+        // Registering again changes nothing.
+        ASSERT_EQ(S_OK, Run(script, true));
+        EXPECT_EQ(c.registered, Content());
+        ASSERT_EQ(S_OK, Run(script, false));
+        EXPECT_EQ(c.unregistered, Content());
+        // Nothing left to remove is no failure.
+        EXPECT_EQ(S_OK, Run(script, false));
+    }
+}
+
+TEST_F(RegistrarTest, BadScriptsFailAndWriteNothing)
+{
+    const wchar_t* const kBad[] = {
+        L"Foo {",                      // unbalanced brace
+        L"Foo { Bar { }",              // one closing brace short
+        L"Foo = s",                    // value missing
+        L"Foo = s 'unterminated",      // quotation mark not closed
+        L"Foo = q 'x'",                // unknown type
+        L"Foo { val N = d 0x1G }",     // not a number
+        L"Foo { val N = d 4294967296 }",  // beyond 32 bits
+        L"Foo { val N = d -1 }",
+        L"Foo { val B = b 'abc' }",    // half a byte
+        L"Foo = s '%UNKNOWN%'",        // no such replacement
+        L"Foo = { }",
+    };
+    for (const wchar_t* body : kBad) {
+        SCOPED_TRACE(testing::Message() << std::string(body, body + wcslen(body)));
+        EXPECT_EQ(DISP_E_EXCEPTION, Run(Wrap(body), true));
+        EXPECT_FALSE(servertest::KeyExists(HKEY_CURRENT_USER, key_.path()));
+        EXPECT_EQ(DISP_E_EXCEPTION, Run(Wrap(body), false));
+    }
+    for (const wchar_t* script : {L"HKXX { Foo }", L"HKCU { val V = s 'x' }", L"HKCU", L"HKCU }", L"{ }"}) {
+        SCOPED_TRACE(testing::Message() << std::string(script, script + wcslen(script)));
+        EXPECT_EQ(DISP_E_EXCEPTION, Run(script, true));
+    }
+}
+
+TEST_F(RegistrarTest, ReplacementsMatchWithoutRegardToCase)
+{
+    ATL::CRegObject ro;
+    ro.AddReplacement(L"Leaf", leaf_.c_str());
+    // Module comes with its quotation marks doubled for quoted text.
+    ro.AddReplacement(L"Module", L"C:\\it''s\\x.dll");
+    ro.AddReplacement(L"Module_Raw", L"C:\\first.dll");
+    ro.AddReplacement(L"MODULE_RAW", L"C:\\raw.dll");  // the same name again replaces the item
+    std::wstring script = Wrap(L"R = s '%module%' { val Raw = s '%Module_Raw%' val P = s '100%%' }");
+    ASSERT_EQ(S_OK, ro.StringRegister(script.c_str()));
+    EXPECT_EQ((Lines{L"", L"\\R", L"\\R|(default)=sz:C:\\it's\\x.dll", L"\\R|P=sz:100%",
+                     L"\\R|Raw=sz:C:\\raw.dll"}),
+              Content());
+    ro.ClearReplacements();
+    EXPECT_EQ(DISP_E_EXCEPTION, ro.StringUnregister(script.c_str()));
+}
+
+TEST_F(RegistrarTest, PerUserSendsClassesRootToTheUsersClasses)
+{
+    const std::wstring classes = L"Software\\Classes\\" + leaf_;
+    servertest::DeleteTree(HKEY_CURRENT_USER, classes);
+    std::wstring script = L"HKCR { '%LEAF%' = s 'c' { val V = d 0x10 } }\n" + Wrap(L"U = s 'u'");
+    ATL::CRegObject ro;
+    ro.SetPerUser(true);
+    ro.AddReplacement(L"LEAF", leaf_.c_str());
+    ASSERT_EQ(S_OK, ro.StringRegister(script.c_str()));
+    EXPECT_EQ((Lines{L"", L"|(default)=sz:c", L"|V=dword:00000010"}), Snapshot(HKEY_CURRENT_USER, classes, L""));
+    EXPECT_FALSE(servertest::KeyExists(HKEY_LOCAL_MACHINE, classes));
+    EXPECT_EQ((Lines{L"", L"\\U", L"\\U|(default)=sz:u"}), Content());
+    ASSERT_EQ(S_OK, ro.StringUnregister(script.c_str()));
+    EXPECT_FALSE(servertest::KeyExists(HKEY_CURRENT_USER, classes));
+    EXPECT_EQ(Lines{L""}, Content());
+}
+
+}  // namespace
