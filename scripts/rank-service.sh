@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Starts or stops a local rank service in the background, its streams in files
 # (never the caller's: CTest would wait for them).
-#   rank-service.sh start ADDRESS DIR [CSV] [FAULT]   -> DIR/{pid,log,ranks.sqlite}
+#   rank-service.sh start [--fresh] ADDRESS DIR [CSV] [FAULT]   -> DIR/{pid,log,ranks.sqlite}
+#     --fresh starts from an empty database (tests that count lookups).
 #   rank-service.sh stop DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cmd=$1 
 case "$cmd" in
 start)
-  address=$2 dir=$3 csv=${4:-} fault=${5:-}
+  shift
+  fresh=0
+  [ "${1:-}" = "--fresh" ] && { fresh=1; shift; }
+  address=$1 dir=$2 csv=${3:-} fault=${4:-}
   mkdir -p "$dir"
+  [ $fresh = 1 ] && rm -f "$dir"/ranks.sqlite*
   rm -f "$dir/ready"
   args=(--listen "$address" --port 80 --db "$dir/ranks.sqlite" --ready-file "$dir/ready")
   [ -n "$csv" ] && args+=(--import "$csv")
@@ -30,5 +35,5 @@ stop)
   [ -f "$dir/pid" ] && kill "$(cat "$dir/pid")" 2>/dev/null || true
   rm -f "$dir/pid"
   ;;
-*) echo "usage: $0 start ADDRESS DIR [CSV] [FAULT] | stop DIR" >&2; exit 2 ;;
+*) echo "usage: $0 start [--fresh] ADDRESS DIR [CSV] [FAULT] | stop DIR" >&2; exit 2 ;;
 esac
