@@ -20,6 +20,9 @@ wine_up() {
   for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot -i </dev/null >/dev/null 2>&1
+  # Without a window manager, Wine waits 2 s for one at every hide or destroy
+  # of a top-level window; unmanaged windows are also drawn with their caption.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
   wine "$keepalive" </dev/null >/dev/null 2>&1 &
   ZR_KEEPALIVE_PID=$!
   # The keepalive program says it is up by creating this file.
@@ -31,8 +34,10 @@ wine_down() {
   [ -n "${WINEPREFIX:-}" ] || return 0
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
-  [ -n "${ZR_KEEPALIVE_PID:-}" ] && kill "$ZR_KEEPALIVE_PID" 2>/dev/null
-  [ -n "${ZR_XVFB_PID:-}" ] && kill "$ZR_XVFB_PID" 2>/dev/null
-  case "$WINEPREFIX" in /tmp/zorvan-wine.*) rm -rf "$WINEPREFIX" ;; esac
-  unset WINEPREFIX
+  # Runs from EXIT traps of `set -e` scripts: nothing here may fail.
+  if [ -n "${ZR_KEEPALIVE_PID:-}" ]; then kill "$ZR_KEEPALIVE_PID" 2>/dev/null || true; fi
+  if [ -n "${ZR_XVFB_PID:-}" ]; then kill "$ZR_XVFB_PID" 2>/dev/null || true; fi
+  case "$WINEPREFIX" in /tmp/zorvan-wine.*) rm -rf "$WINEPREFIX" || true ;; esac
+  unset WINEPREFIX ZR_KEEPALIVE_PID ZR_XVFB_PID
+  return 0
 }

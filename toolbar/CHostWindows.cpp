@@ -7,7 +7,7 @@
 namespace zorvanhost {
 namespace {
 
-constexpr int kToolbarHeight = 32;
+constexpr int kBandHeight = 24;
 const wchar_t kToolbarClass[] = L"ZorvanToolbarWindow";
 // The browser's own class names.
 const wchar_t* const kBrowserClasses[] = {L"IEFrame", L"Frame Tab", L"InternetToolbarHost",
@@ -67,9 +67,13 @@ public:
     {
         if (!thread_) return;  // own window: destroyed by its UniqueWindow
         PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
-        // The thread destroys its window, which talks to the frame's thread.
-        bool quit = false;
-        PumpWait(thread_.get(), 10000, quit);
+        // The thread destroys its window, which sends messages to the frame's
+        // thread: answer those (only those) until it has ended.
+        HANDLE thread = thread_.get();
+        while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+            MSG m;
+            PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
     }
     HWND window() const { return window_.get(); }
 
@@ -215,7 +219,7 @@ HWND CHostWindows::MakeToolbarBand(HWND parent)
     band.fStyle = RBBS_CHILDEDGE | RBBS_GRIPPERALWAYS;
     band.hwndChild = toolbar;
     band.cxMinChild = 200;
-    band.cyMinChild = kToolbarHeight - 8;
+    band.cyMinChild = kBandHeight;
     band.cx = 600;
     SendMessageW(rebar_, RB_INSERTBANDW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band));
     return toolbar;
@@ -240,20 +244,23 @@ void CHostWindows::Layout()
     RECT sr;
     GetWindowRect(status_, &sr);
     const int sh = sr.bottom - sr.top;
+    // The strip is as high as the rebar's bands, so nothing is left unpainted.
+    const int bar = static_cast<int>(SendMessageW(rebar_, RB_GETBARHEIGHT, 0, 0));
+    const int strip = bar > 0 ? bar : kBandHeight + 4;
     if (frame_tab_) MoveWindow(frame_tab_, 0, 0, w, h, TRUE);
-    MoveWindow(toolbar_host_, 0, 0, w, kToolbarHeight, TRUE);
-    MoveWindow(rebar_, 0, 0, w, kToolbarHeight, TRUE);
+    MoveWindow(toolbar_host_, 0, 0, w, strip, TRUE);
+    MoveWindow(rebar_, 0, 0, w, strip, TRUE);
     switch (arrangement_) {
     case Arrangement::Classic:
-        MoveWindow(view_, 0, kToolbarHeight, w, h - kToolbarHeight - sh, TRUE);
+        MoveWindow(view_, 0, strip, w, h - strip - sh, TRUE);
         break;
     case Arrangement::Shared:
-        MoveWindow(tab_, 0, kToolbarHeight, w, h - kToolbarHeight, TRUE);
-        MoveWindow(view_, 0, 0, w, h - kToolbarHeight - sh, TRUE);
+        MoveWindow(tab_, 0, strip, w, h - strip, TRUE);
+        MoveWindow(view_, 0, 0, w, h - strip - sh, TRUE);
         break;
     case Arrangement::Tabs:
-        MoveWindow(tab_, 0, kToolbarHeight, w, h - kToolbarHeight - sh, TRUE);
-        MoveWindow(view_, 0, 0, w, h - kToolbarHeight - sh, TRUE);
+        MoveWindow(tab_, 0, strip, w, h - strip - sh, TRUE);
+        MoveWindow(view_, 0, 0, w, h - strip - sh, TRUE);
         break;
     }
     SendMessageW(status_, WM_SIZE, 0, 0);
@@ -284,11 +291,10 @@ void CHostWindows::Paint(HWND w)
     SetBkMode(dc, TRANSPARENT);
     SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     if (w == toolbar_) {
+        // The values the plug-in handed over, as the toolbar shows them.
         std::wstring text = L"Zorvan";
-        if (site_) {
-            std::wstring rank = site_->Value(L"ZorvanRank");
-            if (!rank.empty()) text += L"   Rank: " + rank + L"   " + site_->Value(L"ZorvanRankUrl");
-        }
+        if (site_)
+            for (const auto& v : site_->Values()) text += L"   " + v.first + L": " + v.second;
         r.left += 6;
         DrawTextW(dc, text.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
     } else if (w == view_) {

@@ -25,6 +25,12 @@ std::wstring CPluginSite::Value(const std::wstring& name)
     return it == values_.end() ? std::wstring() : it->second;
 }
 
+std::map<std::wstring, std::wstring> CPluginSite::Values()
+{
+    Lock hold(lock_);
+    return values_;
+}
+
 void CPluginSite::DropBrowser()
 {
     Lock hold(lock_);

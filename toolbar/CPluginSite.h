@@ -19,6 +19,7 @@ public:
     // SetValue for this name fails from now on (to drive a plug-in's error path).
     void RefuseName(const std::wstring& name);
     std::wstring Value(const std::wstring& name);
+    std::map<std::wstring, std::wstring> Values();
     // The browser is handed out no more (after the plug-in is gone).
     void DropBrowser();
     ULONG References() const { return static_cast<ULONG>(refs_); }

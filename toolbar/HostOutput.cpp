@@ -13,13 +13,9 @@ CriticalSection& OutputLock()
 }
 }  // namespace
 
-void PrintLine(const std::wstring& text)
+void WriteLine(const std::wstring& text)
 {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    wchar_t stamp[32];
-    swprintf(stamp, 32, L"%02u:%02u:%02u.%03u ", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    std::wstring line = stamp + text + L"\n";
+    std::wstring line = text + L"\n";
     int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
                                 nullptr, 0, nullptr, nullptr);
     std::string bytes(n > 0 ? n : 0, '\0');
@@ -29,6 +25,15 @@ void PrintLine(const std::wstring& text)
     Lock hold(OutputLock());
     fwrite(bytes.data(), 1, bytes.size(), stdout);
     fflush(stdout);
+}
+
+void PrintLine(const std::wstring& text)
+{
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    wchar_t stamp[32];
+    swprintf(stamp, 32, L"%02u:%02u:%02u.%03u ", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    WriteLine(stamp + text);
 }
 
 std::wstring FormatHex(unsigned long long value)

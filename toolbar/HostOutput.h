@@ -7,7 +7,10 @@
 
 namespace zorvanhost {
 
-// "hh:mm:ss.mmm text", UTF-8; callable from any thread.
+// One line to stdout as UTF-8, in one write; callable from any thread.
+void WriteLine(const std::wstring& text);
+
+// "hh:mm:ss.mmm text" through WriteLine.
 void PrintLine(const std::wstring& text);
 
 // "0x80004005" followed by the thread's error description, when there is one.

@@ -74,6 +74,7 @@ bool ReadScriptFile(const std::wstring& path, std::vector<std::wstring>& words, 
     int n = MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::wstring text(n > 0 ? n : 0, L'\0');
     if (n > 0) MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
+    if (!text.empty() && text[0] == L'\xFEFF') text.erase(0, 1);  // a UTF-8 byte order mark
     std::wistringstream lines(text);
     std::wstring line;
     while (std::getline(lines, line)) {

@@ -28,7 +28,7 @@ enum ExitCode : int {
 };
 
 const wchar_t kUsageText[] =
-    L"usage: zorvantoolbar [/layout:classic|shared|tabs] [/script FILE] {CLSID}|ProgID [command...]\n"
+    L"usage: zorvantoolbar [/layout:classic|shared|tabs] [/nobrowser] [/script FILE] {CLSID}|ProgID [command...]\n"
     L"       zorvantoolbar /regtlb FILE | /unregtlb FILE\n"
     L"commands: navigate URL, frame URL, redirect FROM TO, reload, wait MS, hold MS,\n"
     L"          refuse NAME, uninitialize, initialize, release, quit";
@@ -71,7 +71,7 @@ int RegisterTlb(const std::wstring& path, bool remove)
 // The toolbar with its plug-in, in the browser's windows.
 class Host {
 public:
-    explicit Host(Arrangement arrangement) : windows_(arrangement) {}
+    Host(Arrangement arrangement, bool browser) : windows_(arrangement), with_browser_(browser) {}
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
     ~Host()
@@ -96,6 +96,7 @@ private:
     ComPtr<CBrowser> browser_;
     ComPtr<CPluginSite> site_;
     ComPtr<IPlugin> plugin_;
+    bool with_browser_;
     bool initialized_ = false;
     bool quit_ = false;
     int status_ = kOk;
@@ -186,6 +187,7 @@ int Host::Run(const std::wstring& class_text, const std::vector<ScriptCommand>& 
     site_ = CPluginSite::Create(static_cast<IWebBrowser2*>(browser_.get()), windows_.Toolbar(),
                                 windows_.Frame(), windows_.ValueMessage());
     windows_.SetSite(site_.get());
+    if (!with_browser_) site_->DropBrowser();
     PumpPending();
 
     if (!CreatePlugin(class_text)) return kCreateFailed;
@@ -218,6 +220,7 @@ int Host::Run(const std::wstring& class_text, const std::vector<ScriptCommand>& 
 int Main(const std::vector<std::wstring>& args)
 {
     Arrangement arrangement = Arrangement::Tabs;
+    bool browser = true;
     std::wstring class_text, script_file;
     std::vector<std::wstring> words;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -246,6 +249,8 @@ int Main(const std::vector<std::wstring>& args)
                 PrintLine(L"unknown layout " + v);
                 return kUsage;
             }
+        } else if (a == L"/nobrowser") {
+            browser = false;
         } else if (value(L"/script", v)) {
             script_file = v;
         } else if (a[0] == L'/' || a[0] == L'-') {
@@ -279,7 +284,7 @@ int Main(const std::vector<std::wstring>& args)
     }
     int status;
     {
-        Host host(arrangement);
+        Host host(arrangement, browser);
         status = host.Run(class_text, script);
     }
     CoFreeUnusedLibraries();

@@ -1,0 +1,268 @@
+#include "plugin/CZorvanRankPluginImpl.h"
+#include "rpc/JsonValue.h"
+#include "rpc/RpcClient.h"
+#include "rpc/RpcRequest.h"
+#include "settings/ClientIdentity.h"
+#include "settings/EscapeUrl.h"
+#include "vpk/com_exception.h"
+#include <memory>
+
+namespace {
+
+typedef ATL::CComCritSecLock<ATL::CComAutoCriticalSection> NavigationLock;
+
+const DWORD kCallTimeoutMs = 10000;
+const DWORD kDrainTimeoutMs = 4096;
+const DWORD kShutdownTimeoutMs = 10000;
+
+void ReportQuietly(vpk::com_exception e) noexcept
+{
+    try {
+        e.report(false);
+    } catch (...) {
+    }
+}
+
+// The error as a handler's result, with its record as the thread's error info.
+HRESULT ErrorResult(vpk::com_exception e) noexcept
+{
+    HRESULT hr = e.hr();
+    try {
+        hr = e.set_error_info();
+    } catch (...) {
+    }
+    return FAILED(hr) ? hr : E_FAIL;
+}
+
+std::wstring Text(BSTR s)
+{
+    return s ? std::wstring(s, SysStringLen(s)) : std::wstring();
+}
+
+ATL::CComBSTR MakeBstr(const wchar_t* text, size_t length)
+{
+    ATL::CComBSTR s(static_cast<int>(length), text);
+    if (!s) vpk::throw_hresult(E_OUTOFMEMORY);
+    return s;
+}
+
+ATL::CComBSTR Own(BSTR s)
+{
+    ATL::CComBSTR owner;
+    owner.Attach(s);
+    return owner;
+}
+
+// One byte per character: a character that needs two bytes in the code page
+// fails the conversion; one the code page lacks becomes its default character.
+std::string Narrow(const std::wstring& text, UINT codePage)
+{
+    if (text.empty()) return std::string();
+    std::string out(text.size(), '\0');
+    int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0],
+                                static_cast<int>(out.size()), nullptr, nullptr);
+    if (n == 0) vpk::throw_last_error();
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+ATL::CComBSTR Widen(const std::string& text, UINT codePage)
+{
+    if (text.empty()) return MakeBstr(L"", 0);
+    int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (n == 0) vpk::throw_last_error();
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return MakeBstr(wide.data(), wide.size());
+}
+
+// A null string and an empty one are the same page.
+bool SameAddress(BSTR a, BSTR b)
+{
+    if (SysStringLen(a) == 0 || SysStringLen(b) == 0) return SysStringLen(a) == SysStringLen(b);
+    return VarBstrCmp(a, b, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
+}
+
+ZorvanRpc::RpcClient& Rpc()
+{
+    ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
+    if (!client) vpk::throw_hresult(E_UNEXPECTED);
+    return *client;
+}
+
+}  // namespace
+
+CZorvanRankPluginImpl::CZorvanRankPluginImpl() = default;
+CZorvanRankPluginImpl::~CZorvanRankPluginImpl() = default;
+
+HRESULT CZorvanRankPluginImpl::FinalConstruct()
+{
+    // Nothing between here and the COM caller would catch a throw.
+    try {
+        worker_.start(THREAD_PRIORITY_ABOVE_NORMAL, true);
+        return S_OK;
+    } catch (...) {
+        return ErrorResult(vpk::current_exception_as_com());
+    }
+}
+
+void CZorvanRankPluginImpl::FinalRelease()
+{
+    try {
+        if (statusBar_.m_hWnd && IsWindow(statusBar_.m_hWnd)) DestroyWindow(statusBar_.m_hWnd);
+        worker_.shutdown(kShutdownTimeoutMs);
+    } catch (...) {
+        ReportQuietly(vpk::current_exception_as_com());
+    }
+}
+
+void CZorvanRankPluginImpl::Initialize(IPlugin_body_, HWND toolbarWindow, IPluginSite* site)
+{
+    site_ = site;
+    toolbarWindow_ = toolbarWindow;
+    if (!site_) vpk::throw_hresult(E_POINTER);
+
+    ATL::CComPtr<IUnknown> browser;
+    HRESULT hr = site_->GetBrowser(&browser);
+    if (FAILED(hr)) vpk::throw_com_error(hr, IID_IPluginSite, site_);
+    browser_.Release();
+    if (browser) {
+        hr = browser->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser_));
+        if (FAILED(hr)) vpk::throw_com_error(hr, IID_IUnknown, browser);
+    }
+    // A sink still advised, or no browser at all, fails here.
+    vpk::check_hresult(DispEventAdvise(browser_));
+
+    // Makes the user id now if it is missing, before any lookup needs it.
+    Own(GetUserId());
+
+    // Looks for the status bar and asks for the rank of a page already shown.
+    OnDocumentComplete(nullptr, nullptr);
+}
+
+void CZorvanRankPluginImpl::Uninitialize(IPlugin_body_)
+{
+    if (browser_) DispEventUnadvise(browser_);
+    ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
+    if (client && client->is_running()) client->stop();
+    // A lookup still waiting for the network is left to FinalRelease.
+    worker_.wait_idle(kDrainTimeoutMs);
+}
+
+HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnBeforeNavigate2(IDispatch* pDisp, VARIANT* URL,
+                                                                   VARIANT*, VARIANT*, VARIANT*,
+                                                                   VARIANT*, VARIANT_BOOL*)
+{
+    try {
+        if (!pDisp) return S_OK;
+        ATL::CComPtr<IWebBrowser2> target;
+        if (FAILED(pDisp->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&target))) ||
+            !target)
+            return S_OK;
+        // Frames fire with their own browser object: only the tab's top-level
+        // navigation moves the referrer.
+        if (target != browser_) return S_OK;
+        std::wstring url = URL && V_VT(URL) == VT_BSTR ? Text(V_BSTR(URL)) : std::wstring();
+        NavigationLock hold(navigationLock_);
+        referrer_.swap(navigationTarget_);
+        navigationTarget_.swap(url);
+    } catch (...) {
+        ReportQuietly(vpk::current_exception_as_com());
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnNavigateComplete2(IDispatch*, VARIANT*)
+{
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, VARIANT*)
+{
+    try {
+        if (!statusBar_.m_hWnd || !IsWindow(statusBar_.m_hWnd)) FindStatusBar(toolbarWindow_);
+
+        if (!browser_) vpk::throw_hresult(E_UNEXPECTED);
+        ATL::CComBSTR location;
+        HRESULT hr = browser_->get_LocationURL(&location);
+        if (FAILED(hr)) vpk::throw_com_error(hr, IID_IWebBrowser2, browser_);
+        // A reload, or the completion of a frame, leaves the top-level address.
+        if (SameAddress(location, pageUrl_)) return S_OK;
+
+        ATL::CComBSTR page = MakeBstr(location.m_str, location.Length());
+        {
+            NavigationLock hold(navigationLock_);
+            pageUrl_.Attach(page.Detach());
+        }
+        statusBar_.SetPageUrl(location);
+        worker_.post(std::make_unique<vpk::mem_fun_0<CZorvanRankPluginImpl, void>>(
+            this, &CZorvanRankPluginImpl::RequestRank));
+        return S_OK;
+    } catch (...) {
+        return ErrorResult(vpk::current_exception_as_com());
+    }
+}
+
+void CZorvanRankPluginImpl::RequestRank()
+{
+    try {
+        ZorvanRpc::RpcClient& client = Rpc();
+        if (!client.is_running()) client.start();
+
+        std::wstring page, referrer;
+        {
+            NavigationLock hold(navigationLock_);
+            page = Text(pageUrl_);
+            referrer = referrer_;
+        }
+        ZorvanRpc::JsonObject params;
+        params.set("url", ZorvanRpc::JsonString(EscapeUrl(page)));
+        params.set("ref", ZorvanRpc::JsonString(EscapeUrl(referrer)));
+        params.set("uid", ZorvanRpc::JsonString(Narrow(Text(Own(GetUserId())), CP_ACP)));
+        params.set("uagent", ZorvanRpc::JsonString(Narrow(Text(Own(GetUserAgent())), CP_ACP)));
+        params.set("lang", ZorvanRpc::JsonString(Narrow(GetAcceptLanguage(), CP_ACP)));
+        ZorvanRpc::JsonArray array;
+        array.add(params);
+        std::string agent = Narrow(Text(Own(GetBuildIdentifier())), CP_THREAD_ACP);
+
+        std::string answer;
+        if (!client.call("rank", "/rank/", array, agent, kCallTimeoutMs, answer)) {
+            ClearRank();
+            return;
+        }
+        std::string result;
+        ZorvanRpc::ParseRpcResult(answer, result);
+        if (result.empty())
+            ClearRank();
+        else
+            PublishRank(Widen(result, CP_THREAD_ACP));
+    } catch (...) {
+        ReportQuietly(vpk::current_exception_as_com());
+        ClearRank();
+    }
+}
+
+void CZorvanRankPluginImpl::PublishRank(ATL::CComBSTR rank)
+{
+    if (!site_) vpk::throw_hresult(E_UNEXPECTED);
+    ATL::CComBSTR name(L"ZorvanRank");
+    HRESULT hr = site_->SetValue(name, rank);
+    if (FAILED(hr)) vpk::throw_com_error(hr, IID_IPluginSite, site_);
+
+    // The page shown now, which may already be a newer one than this lookup's.
+    ATL::CComBSTR page;
+    {
+        NavigationLock hold(navigationLock_);
+        page = MakeBstr(pageUrl_.m_str, pageUrl_.Length());
+    }
+    name = L"ZorvanRankUrl";
+    hr = site_->SetValue(name, page);
+    if (FAILED(hr)) vpk::throw_com_error(hr, IID_IPluginSite, site_);
+
+    statusBar_.SetRank(rank);
+}
+
+void CZorvanRankPluginImpl::ClearRank()
+{
+    statusBar_.ShowNoRank();
+}

@@ -1,0 +1,96 @@
+// The toolbar host's site with a record of who called SetValue from which
+// thread, and a browser that can be swapped for any object.
+#pragma once
+#include "CPluginSite.h"
+#include <mutex>
+#include <string>
+#include <vector>
+
+class RecordingSite final : public IPluginSite, public ISupportErrorInfo {
+public:
+    struct Call {
+        std::wstring name, value;
+        DWORD thread;
+    };
+
+    static zorvanhost::ComPtr<RecordingSite> Create(IUnknown* browser, HWND toolbar)
+    {
+        zorvanhost::ComPtr<RecordingSite> site;
+        *site.put() = new RecordingSite(zorvanhost::CPluginSite::Create(browser, toolbar, nullptr, 0));
+        return site;
+    }
+
+    zorvanhost::CPluginSite& Inner() { return *inner_.get(); }
+    // GetBrowser hands out this object instead of the browser.
+    void HandOut(IUnknown* object) { other_ = object; replaced_ = true; }
+    std::vector<Call> Calls()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return calls_;
+    }
+    std::wstring Value(const wchar_t* name) { return inner_->Value(name); }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IPluginSite)
+            *out = static_cast<IPluginSite*>(this);
+        else if (iid == IID_ISupportErrorInfo)
+            *out = static_cast<ISupportErrorInfo*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return static_cast<ULONG>(n);
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
+    STDMETHODIMP GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override { return inner_->GetTypeInfo(i, l, t); }
+    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* n, UINT c, LCID l, DISPID* d) override
+    {
+        return inner_->GetIDsOfNames(iid, n, c, l, d);
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID l, WORD f, DISPPARAMS* p, VARIANT* r, EXCEPINFO* e,
+                        UINT* a) override
+    {
+        return inner_->Invoke(id, iid, l, f, p, r, e, a);
+    }
+    STDMETHODIMP GetBrowser(IUnknown** browser) override
+    {
+        if (!replaced_) return inner_->GetBrowser(browser);
+        *browser = other_.get();
+        if (*browser) (*browser)->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP GetValue(BSTR name, BSTR* value) override { return inner_->GetValue(name, value); }
+    STDMETHODIMP GetToolbarWindow(LONG_PTR* w) override { return inner_->GetToolbarWindow(w); }
+    STDMETHODIMP SetValue(BSTR name, BSTR value) override
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            calls_.push_back({name ? name : L"", value ? value : L"", GetCurrentThreadId()});
+        }
+        return inner_->SetValue(name, value);
+    }
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override
+    {
+        return inner_->InterfaceSupportsErrorInfo(iid);
+    }
+
+private:
+    explicit RecordingSite(zorvanhost::ComPtr<zorvanhost::CPluginSite> inner) : inner_(std::move(inner)) {}
+    ~RecordingSite() = default;
+
+    LONG refs_ = 1;
+    zorvanhost::ComPtr<zorvanhost::CPluginSite> inner_;
+    zorvanhost::ComPtr<IUnknown> other_;
+    bool replaced_ = false;
+    std::mutex lock_;
+    std::vector<Call> calls_;
+};
