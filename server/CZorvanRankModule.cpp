@@ -98,9 +98,7 @@ LONG CZorvanRankModule::Unlock() noexcept
     if (GetLockCount() == 1) {
         if (m_support.initialized()) {
             try {
-#if ZORVANRANK_HAS_RPC
                 if (m_rpc.is_running()) m_rpc.stop();
-#endif
                 m_support.detachThread();
             } catch (...) {
                 vpk::current_exception_as_com().report(true);

@@ -4,10 +4,8 @@
 #include <atldllmodule.h>
 #include "ServerIds.h"
 #include "server/resources/resource.h"
-#include "vpk/atl_module.h"
-#if ZORVANRANK_HAS_RPC
 #include "rpc/RpcClient.h"
-#endif
+#include "vpk/atl_module.h"
 
 class CZorvanRankModule : public ATL::CAtlDllModuleT<CZorvanRankModule> {
 public:
@@ -43,9 +41,7 @@ private:
 
     HINSTANCE m_hInstanceDll = nullptr;
     vpk::atl_module m_support;
-#if ZORVANRANK_HAS_RPC
     ZorvanRpc::RpcClient m_rpc;
-#endif
 };
 
 // The one module object of the library.

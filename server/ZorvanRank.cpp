@@ -1,24 +1,13 @@
 // The library's exported functions and its object map.
 #include "CZorvanRankModule.h"
-#if ZORVANRANK_HAS_PLUGIN
 #include "plugin/CZorvanRankPluginImpl.h"
-#include "plugin/ZorvanRankIds.h"
-#endif
 
 CZorvanRankModule _AtlModule;
 
 namespace {
 
 using PluginFactoryCreator_ = ATL::CComCreator<ATL::CComObjectCached<ATL::CComClassFactory>>;
-#if ZORVANRANK_HAS_PLUGIN
-using PluginCreator_ = ATL::CComCreator2<ATL::CComCreator<ATL::CComObject<CZorvanRankPluginImpl>>,
-                                         ATL::CComFailCreator<CLASS_E_NOAGGREGATION>>;
-#else
-// Built without the plug-in class: the class is registered and served, but
-// creating it fails until the class is linked in.
-using PluginCreator_ = ATL::CComCreator2<ATL::CComFailCreator<E_NOTIMPL>,
-                                         ATL::CComFailCreator<CLASS_E_NOAGGREGATION>>;
-#endif
+using PluginCreator_ = CZorvanRankPluginImpl::_CreatorClass;  // not aggregatable
 
 BEGIN_OBJECT_MAP(ObjectMap_)
 OBJECT_ENTRY_EX(kZorvanRankClsid, &CZorvanRankModule::UpdateRegistryPlugin, PluginFactoryCreator_,

@@ -1,63 +1,10 @@
-// Class factories and creators: CComClassFactory, CComObjectCached,
-// CComCreator, CComCreator2, CComFailCreator and the object map's entries.
+// Class factories: CComClassFactory, CComObjectCached and the object map's
+// entries.
 #pragma once
 #include "atlcom.h"
 
-// The creators come with the creatable classes' header where there is one.
-#if __has_include("atlcoclass.h")
+// CComCreator, CComCreator2 and CComFailCreator.
 #include "atlcoclass.h"
-#else
-#include <new>
-namespace ATL {
-// Creates T1 (a CComObject-like class), runs FinalConstruct and asks it for
-// riid; an object that fails either is destroyed again. pv is the outer
-// object for aggregates, the creation function for class factories.
-template <class T1>
-class CComCreator {
-public:
-    static HRESULT WINAPI CreateInstance(void* pv, REFIID riid, LPVOID* ppv) noexcept
-    {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        T1* p = new (std::nothrow) T1(pv);
-        if (!p) return E_OUTOFMEMORY;
-        p->SetVoid(pv);
-        p->InternalFinalConstructAddRef();
-        HRESULT hr = p->_AtlInitialConstruct();
-        if (SUCCEEDED(hr)) hr = p->FinalConstruct();
-        p->InternalFinalConstructRelease();
-        if (SUCCEEDED(hr)) hr = p->QueryInterface(riid, ppv);
-        if (hr != S_OK) delete p;
-        return hr;
-    }
-};
-
-// T1 without an outer object, T2 with one.
-template <class T1, class T2>
-class CComCreator2 {
-public:
-    static HRESULT WINAPI CreateInstance(void* pv, REFIID riid, LPVOID* ppv) noexcept
-    {
-        return pv == nullptr ? T1::CreateInstance(nullptr, riid, ppv) : T2::CreateInstance(pv, riid, ppv);
-    }
-};
-
-template <HRESULT hr>
-class CComFailCreator {
-public:
-    static HRESULT WINAPI CreateInstance(void*, REFIID, LPVOID* ppv) noexcept
-    {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        return hr;
-    }
-};
-
-#define DECLARE_NOT_AGGREGATABLE(x)                                                   \
-    typedef ATL::CComCreator2<ATL::CComCreator<ATL::CComObject<x>>,                 \
-                              ATL::CComFailCreator<CLASS_E_NOAGGREGATION>> _CreatorClass;
-}  // namespace ATL
-#endif
 
 namespace ATL {
 

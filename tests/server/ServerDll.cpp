@@ -24,10 +24,6 @@ HRESULT ServerDll::GetClassObject(REFCLSID clsid, REFIID iid, void** out) const
     return get_<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(clsid, iid, out);
 }
 
-HRESULT ServerDll::RegisterServer() const { return get_<HRESULT(WINAPI*)()>("DllRegisterServer")(); }
-
-HRESULT ServerDll::UnregisterServer() const { return get_<HRESULT(WINAPI*)()>("DllUnregisterServer")(); }
-
 HRESULT ServerDll::Install(BOOL install, const wchar_t* commandLine) const
 {
     return get_<HRESULT(WINAPI*)(BOOL, LPCWSTR)>("DllInstall")(install, commandLine);

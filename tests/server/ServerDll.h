@@ -17,8 +17,6 @@ public:
 
     HRESULT CanUnloadNow() const;
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) const;
-    HRESULT RegisterServer() const;
-    HRESULT UnregisterServer() const;
     HRESULT Install(BOOL install, const wchar_t* commandLine) const;
 
 private:

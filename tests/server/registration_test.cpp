@@ -192,13 +192,4 @@ TEST_F(RegistrationTest, FailedInstallLeavesNoClassBehind)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"ZorvanRank.ZorvanRankPluginImpl.1"));
 }
 
-TEST_F(RegistrationTest, DirectCallsMatchRegsvr32)
-{
-    ServerDll dll;
-    ASSERT_EQ(S_OK, dll.RegisterServer());
-    ExpectRegistered(kMachineRoot, kMachineClasses);
-    ASSERT_EQ(S_OK, dll.UnregisterServer());
-    ExpectUnregistered(kMachineRoot, kMachineClasses);
-}
-
 }  // namespace

@@ -192,18 +192,4 @@ TEST_F(ServerDllTest, ClassObjectAndItsFailures)
     EXPECT_EQ(S_OK, dll.CanUnloadNow());
 }
 
-TEST_F(ServerDllTest, LockServerHoldsTheLibrary)
-{
-    ServerDll dll;
-    ATL::CComPtr<IClassFactory> cf;
-    ASSERT_EQ(S_OK, dll.GetClassObject(kZorvanRankClsid, IID_IClassFactory, reinterpret_cast<void**>(&cf)));
-    EXPECT_EQ(S_OK, cf->LockServer(TRUE));
-    cf.Release();
-    EXPECT_EQ(S_FALSE, dll.CanUnloadNow());
-    ASSERT_EQ(S_OK, dll.GetClassObject(kZorvanRankClsid, IID_IClassFactory, reinterpret_cast<void**>(&cf)));
-    EXPECT_EQ(S_OK, cf->LockServer(FALSE));
-    cf.Release();
-    EXPECT_EQ(S_OK, dll.CanUnloadNow());
-}
-
 }  // namespace
