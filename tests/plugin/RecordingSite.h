@@ -29,6 +29,8 @@ public:
         return calls_;
     }
     std::wstring Value(const wchar_t* name) { return inner_->Value(name); }
+    // SetValue waits for this event (outside the record's lock) before it answers.
+    void BlockOn(HANDLE event) { block_ = event; }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override
     {
@@ -76,6 +78,7 @@ public:
             std::lock_guard<std::mutex> hold(lock_);
             calls_.push_back({name ? name : L"", value ? value : L"", GetCurrentThreadId()});
         }
+        if (block_) WaitForSingleObject(block_, INFINITE);
         return inner_->SetValue(name, value);
     }
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override
@@ -91,6 +94,7 @@ private:
     zorvanhost::ComPtr<zorvanhost::CPluginSite> inner_;
     zorvanhost::ComPtr<IUnknown> other_;
     bool replaced_ = false;
+    HANDLE block_ = nullptr;
     std::mutex lock_;
     std::vector<Call> calls_;
 };

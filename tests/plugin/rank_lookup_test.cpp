@@ -177,3 +177,29 @@ TEST_F(RankLookup, LookupOvertakenByANewPagePublishesTheNewAddress)
         else EXPECT_EQ(L"6", call.value);
     }
 }
+
+TEST_F(RankLookup, ReleaseKillsAWorkerThatDoesNotFinishItsLookup)
+{
+    // The host's SetValue never answers: the lookup cannot end, so the host's
+    // Uninitialize stops waiting for it and the last release gives the worker
+    // its 10000 ms, then kills it.
+    ServeRank("5");
+    HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    site_->BlockOn(never);
+    ASSERT_EQ(S_OK, Initialize());
+    ASSERT_TRUE(browser_->Navigate(L"http://stuck.example/", L"http://stuck.example/"));
+    for (int i = 0; i < 500 && site_->Calls().empty(); ++i) Sleep(10);
+    ASSERT_EQ(1u, site_->Calls().size());
+
+    HANDLE worker = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, object_->Worker().thread_id());
+    ASSERT_NE(nullptr, worker);
+    EXPECT_EQ(S_OK, plugin_->Uninitialize());  // gives up after its 4096 ms
+    object_ = nullptr;
+    plugin_.Release();  // the last reference
+    DWORD code = 0;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 0));
+    ASSERT_TRUE(GetExitCodeThread(worker, &code));
+    EXPECT_EQ(1u, code) << "a worker that ended by itself exits with 0";
+    CloseHandle(worker);
+    CloseHandle(never);
+}
