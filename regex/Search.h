@@ -47,8 +47,12 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
         c.m_captureStack.Push(pos);
         c.m_captureStack.Push(-1);
         c.m_captureStack.Push(0);
-        const bool found = m_pTopElx->match(&c);
-        if (c.IsAborted()) break;
+        bool found;
+        try {
+            found = m_pTopElx->match(&c);
+        } catch (const CContext::Aborted&) {
+            break;
+        }
         if (!found) continue;
         // An empty match right where the previous empty match was would be
         // found again and again by a caller stepping through the text.

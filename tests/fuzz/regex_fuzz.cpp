@@ -15,7 +15,7 @@ namespace {
 
 // Exponential patterns are legitimate; the fuzzer is after crashes and
 // wrong results, not after slow searches.
-const long long kStepLimit = 200000;
+const long long kStepLimit = 20000;
 const size_t kMaxText = 4096;
 
 template <class CHAR>
