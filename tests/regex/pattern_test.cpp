@@ -48,6 +48,7 @@ TYPED_TEST(RegexTest, LiteralsAndEscapes) {
         {"a(?#comment)b", 0, "ab", {0, 2}},
         {"a b # note\n c", EXTENDED, "abc", {0, 3}},
         {"a b", 0, "abc a b", {4, 7}},
+        {"[a b]", EXTENDED, " b", {1, 2}},
     });
 }
 
@@ -164,6 +165,11 @@ TYPED_TEST(RegexTest, LookAround) {
         {"(?>a*)a", 0, "aaa", {}},
         {"(?>a|ab)c", 0, "abc", {}},
         {"(?>(a))b", 0, "ab", {0, 2, 0, 1}},
+        // Captures made inside are dropped when the group is backed out of.
+        {"(?:(?>(a)))?ab", 0, "ab", {0, 2, -1, -1}},
+        {"(?:(a)|b)*+c", 0, "abc", {0, 3, 0, 1}},
+        {"(?:(a)|b)*+b", 0, "ab", {}},
+        {"(?:(?(?=(a))ax)|ab)", 0, "ab", {0, 2, -1, -1}},
     });
 }
 
