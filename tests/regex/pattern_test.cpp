@@ -21,6 +21,8 @@ TYPED_TEST(RegexTest, SystemPatterns) {
         {kCode, ICASE, R"({"a":{"b":1},"code":5})", {}},
         {kCode, ICASE, R"({"a":{"code":5}})", {0, 15, 13, 14}},
         {kId, ICASE, R"({"id": "x"})", {}},
+        // Openings that fail, before the one that matches.
+        {kCode, ICASE, R"({{"code":"x"}{"a":1,"code":7})", {13, 29, 27, 28}},
         {kInstaller, ICASE, R"(C:\X\setup.MSI)", {0, 14}},
         {kInstaller, ICASE, "abc.tmp", {0, 7}},
         {kInstaller, ICASE, "abc.tmpx", {0, 7}},
@@ -91,6 +93,8 @@ TYPED_TEST(RegexTest, Quantifiers) {
         {"ab*", 0, "abbb", {0, 4}},
         {"a.*?c", 0, "abcbc", {0, 3}},
         {"a.*c", 0, "abcbc", {0, 5}},
+        {"a[^;]*b;", 0, "a;ab;", {2, 5}},
+        {"x[[:alpha:]]*y1", 0, "xabcy xy1", {6, 9}},
         {"a*+a", 0, "aaa", {}},
         {"a?+b", 0, "ab", {0, 2}},
         {"(ab)+", 0, "ababa", {0, 4, 2, 4}},
