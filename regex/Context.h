@@ -60,6 +60,9 @@ public:
     const void* m_pText = nullptr;
     int m_nTextLength = 0;
     bool m_bUsed = false;
+    // The search's shortcuts (required literals, skipped runs) never change
+    // its result; turned off only to check exactly that.
+    bool m_bShortcuts = true;
     // Recursion weight of the delegates currently entered; bounds the native
     // stack that nested recursions can take.
     int m_nDepth = 0;

@@ -14,7 +14,7 @@
 // of the rest of the text for every start.
 template <class CHAR>
 int CPatternT<CHAR>::SkipFailedRun(CContext& c, int pos) const {
-    if (!m_pLeadLiteral) return pos;
+    if (!m_pLeadLiteral || !c.m_bShortcuts) return pos;
     c.m_nCurrentPos = pos;
     if (!m_pLeadLiteral->match(&c)) return pos;
     const int length = m_pLeadLiteral->m_szPattern.GetSize();
@@ -48,7 +48,7 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
     int farEnd = rightLeft ? -1 : length + 1;
     const int step = rightLeft ? -1 : 1;
     // (Required literals are only known for left-to-right patterns.)
-    for (int i = 0; i < m_requiredLiterals.GetSize() && farEnd > start; ++i) {
+    for (int i = 0; c.m_bShortcuts && i < m_requiredLiterals.GetSize() && farEnd > start; ++i) {
         const int last = m_requiredLiterals[i]->LastIn(text, length);
         if (last + 1 < farEnd) farEnd = last + 1;
     }
