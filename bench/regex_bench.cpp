@@ -50,6 +50,9 @@ const char kHeaders[] =
 struct AnswerText {
     const char* name;
     std::string text;
+    // std::regex takes minutes on these (quadratic, with no shortcut for a
+    // missing closing brace); the 4 KiB variants show its curve.
+    bool slowForStd = false;
 };
 
 std::vector<AnswerText> MakeTexts() {
@@ -60,14 +63,20 @@ std::vector<AnswerText> MakeTexts() {
     texts.push_back({"64K result", R"({"version":"1.0","id":1,"code":200,"result":")" +
                                        Repeat(R"(rank \"5\" )", k64K - 60) + R"("})"});
     // 64 KiB of openings without a closing brace.
-    texts.push_back({"64K of {", std::string(k64K, '{')});
-    texts.push_back({"64K of {\"a\":1,", Repeat(R"({"a":1,)", k64K)});
+    texts.push_back({"4K of {", std::string(4096, '{')});
+    texts.push_back({"64K of {", std::string(k64K, '{'), true});
+    texts.push_back({"64K of {\"a\":1,", Repeat(R"({"a":1,)", k64K), true});
     // One opening, then escaped quotation marks without end.
     texts.push_back({"64K of \\\"", R"({"version":"1.0","id":1,"code":200,"result":")" + Repeat(R"(\")", k64K)});
     // Members that start to match and then find no closing brace: every
     // opening retries every later member.
-    texts.push_back({"4K of {member", Repeat(R"({"version":"1","code":2,"id":3,"result":"x",)", 4096)});
-    texts.push_back({"16K of {member", Repeat(R"({"version":"1","code":2,"id":3,"result":"x",)", 16384)});
+    texts.push_back({"16K of {member", Repeat(R"({"version":"1","code":2,"id":3,"result":"x",)", 16384), true});
+    // The worst found: every literal of the patterns is there, closing brace
+    // last, but no member has a value, so each of the openings scans to the
+    // end and back (quadratic).
+    const std::string names = R"("version":"code":"id":"result":})";
+    texts.push_back({"4K worst", std::string(4096 - names.size(), '{') + names});
+    texts.push_back({"64K worst", std::string(k64K - names.size(), '{') + names, true});
     return texts;
 }
 
@@ -146,8 +155,9 @@ void Register() {
             benchmark::RegisterBenchmark((name + "pcre2").c_str(), Pcre2, p, t, false)->Unit(benchmark::kMicrosecond);
             benchmark::RegisterBenchmark((name + "pcre2-jit").c_str(), Pcre2, p, t, true)
                 ->Unit(benchmark::kMicrosecond);
-            benchmark::RegisterBenchmark((name + "std::regex").c_str(), StdRegex, p, t)
-                ->Unit(benchmark::kMicrosecond);
+            if (!texts[t].slowForStd)
+                benchmark::RegisterBenchmark((name + "std::regex").c_str(), StdRegex, p, t)
+                    ->Unit(benchmark::kMicrosecond);
         }
     }
 }
@@ -160,7 +170,8 @@ struct Args {
 void* RunAll(void* p) {
     Args* args = static_cast<Args*>(p);
     benchmark::Initialize(&args->argc, args->argv);
-    std::printf("std::regex has no atomic group: it runs the patterns with (?:...) in place of (?>...).\n");
+    std::printf("std::regex has no atomic group: it runs the patterns with (?:...) in place of (?>...).\n"
+                "std::regex is left out on the 16 and 64 KiB hostile texts: minutes each.\n");
     Register();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

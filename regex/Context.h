@@ -20,8 +20,13 @@ public:
     void SetStepLimit(long long steps) { m_nStepLimit = steps; }
     bool IsAborted() const { return m_nBudget < 0; }
 
-    // One unit of work; false once the step limit is used up.
-    bool Tick() { return --m_nBudget >= 0; }
+    // Thrown out of the element tree when the step limit is used up: the
+    // elements' stacks are then half-done, so nothing may run on them.
+    struct Aborted {};
+    // One unit of work.
+    void Tick() {
+        if (--m_nBudget < 0) throw Aborted();
+    }
 
     // Makes sure the capture index has an entry for `group`.
     void CoverGroup(int group) {
@@ -55,6 +60,9 @@ public:
     const void* m_pText = nullptr;
     int m_nTextLength = 0;
     bool m_bUsed = false;
+    // The search's shortcuts (required literals, skipped runs) never change
+    // its result; turned off only to check exactly that.
+    bool m_bShortcuts = true;
     // Recursion weight of the delegates currently entered; bounds the native
     // stack that nested recursions can take.
     int m_nDepth = 0;

@@ -377,7 +377,7 @@ private:
     bool Run(CContext* ctx, int k) const {
         const int n = m_elxlist.GetSize();
         while (k < n) {
-            if (!ctx->Tick()) return false;
+            ctx->Tick();
             if (Item(k)->match(ctx)) {
                 ++k;
             } else {
@@ -408,7 +408,7 @@ public:
 private:
     bool TryFrom(CContext* ctx, int i) const {
         for (; i < m_elxlist.GetSize(); ++i) {
-            if (!ctx->Tick()) return false;
+            ctx->Tick();
             if (m_elxlist[i]->match(ctx)) {
                 ctx->m_stack.Push(i);
                 return true;
@@ -444,7 +444,7 @@ private:
     }
     bool RunFixed(CContext* ctx, int k) const {
         while (k < m_nFixed) {
-            if (!ctx->Tick()) return false;
+            ctx->Tick();
             if (m_pelx->match(ctx)) {
                 ++k;
             } else {
@@ -485,7 +485,8 @@ public:
 private:
     // Adds iterations while they match and move; returns the new count.
     int Extend(CContext* ctx, int n) const {
-        while (n < m_nExtra && ctx->Tick()) {
+        while (n < m_nExtra) {
+            ctx->Tick();
             const int start = ctx->m_nCurrentPos;
             if (!this->m_pelx->match(ctx)) break;
             if (ctx->m_nCurrentPos == start && !MoveOn(ctx, start)) break;
@@ -496,9 +497,11 @@ private:
     // Retries an iteration that matched empty until it moves; when it cannot,
     // it has undone itself.
     bool MoveOn(CContext* ctx, int start) const {
-        while (ctx->Tick() && this->m_pelx->rematch(ctx))
+        for (;;) {
+            ctx->Tick();
+            if (!this->m_pelx->rematch(ctx)) return false;
             if (ctx->m_nCurrentPos != start) return true;
-        return false;
+        }
     }
 };
 
@@ -515,7 +518,8 @@ public:
     }
     bool rematch(CContext* ctx) const override {
         int n = ctx->m_stack.Pop();
-        if (n < m_nExtra && ctx->Tick()) {
+        if (n < m_nExtra) {
+            ctx->Tick();
             const int start = ctx->m_nCurrentPos;
             if (this->m_pelx->match(ctx) && (ctx->m_nCurrentPos != start || OtherEnd(ctx, start))) {
                 ctx->m_stack.Push(n + 1);
@@ -538,9 +542,11 @@ public:
 private:
     // Asks the last iteration for a way that ends elsewhere than `end`.
     bool OtherEnd(CContext* ctx, int end) const {
-        while (ctx->Tick() && this->m_pelx->rematch(ctx))
+        for (;;) {
+            ctx->Tick();
+            if (!this->m_pelx->rematch(ctx)) return false;
             if (ctx->m_nCurrentPos != end) return true;
-        return false;
+        }
     }
 };
 

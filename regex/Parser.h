@@ -44,6 +44,7 @@ public:
         SetGroup(0, top);
         Resolve();
         FindRequiredLiterals(top);
+        FindLeadRun(top);
     }
 
 private:
@@ -342,6 +343,7 @@ private:
         if ((ch == 'k' || ch == 'g') && (Cur().ch == '<' || Cur().ch == '\'') && !Cur().control) {
             Name name = ReadName(Cur().ch == '<' ? '>' : '\'');
             number = DigitsValue(name);
+            if (number == 0) m_bUsesGroupZero = true;
             CBackrefElxT<CHAR>* ref = Make<CBackrefElxT<CHAR>>(number, rightLeft, ignoreCase);
             if (number < 0) {
                 ref->m_szName = name;
@@ -355,6 +357,7 @@ private:
             const CHAR unit = static_cast<CHAR>(ch);
             return Make<CStringElxT<CHAR>>(&unit, 1, rightLeft, ignoreCase);
         }
+        if (number == 0) m_bUsesGroupZero = true;
         return Make<CBackrefElxT<CHAR>>(number, rightLeft, ignoreCase);
     }
 
@@ -471,6 +474,7 @@ private:
     ElxInterface* ParseNamedGroup(const Name& name, int flags) {
         const int number = DigitsValue(name);
         if (number >= 0) {
+            if (number == 0) m_bUsesGroupZero = true;
             if (number > m_nNumberedByName) m_nNumberedByName = number;
             return BuildGroup(number, flags);
         }
@@ -599,6 +603,24 @@ private:
         }
     }
 
+    // "literal, then unbounded run of one class" at the head of a
+    // left-to-right pattern whose rest cannot tell where the match started
+    // (no reference to group 0).
+    void FindLeadRun(ElxInterface* top) {
+        if ((m_nFlags & FLAG_RIGHT_TO_LEFT) || m_bUsesGroupZero) return;
+        const CListElxT<0>* list = dynamic_cast<const CListElxT<0>*>(top);
+        if (!list || list->m_bRightLeft || list->m_elxlist.GetSize() < 2) return;
+        const CStringElxT<CHAR>* literal = dynamic_cast<const CStringElxT<CHAR>*>(list->m_elxlist[0]);
+        const CGreedyElxT<0>* run = dynamic_cast<const CGreedyElxT<0>*>(list->m_elxlist[1]);
+        if (!literal || literal->m_bRightLeft || !run || run->m_nFixed + run->m_nExtra != REPEAT_FOREVER) return;
+        const CRangeElxT<CHAR>* range = dynamic_cast<const CRangeElxT<CHAR>*>(run->m_pelx);
+        const CPosixElxT<CHAR>* posix = dynamic_cast<const CPosixElxT<CHAR>*>(run->m_pelx);
+        if ((range && !range->m_bRightLeft) || (posix && !posix->m_bRightLeft)) {
+            m_pattern.m_pLeadLiteral = literal;
+            m_pattern.m_pLeadRun = run->m_pelx;
+        }
+    }
+
     int FindName(const Name& name, int otherwise) const {
         for (const auto& g : m_named)
             if (SameName(g.name, name)) return g.open->m_nNumber;
@@ -612,6 +634,7 @@ private:
     int m_nNumberedByName = 0;  // highest number given as a name of digits
     int m_nDepth = 0;
     int m_nMaxDepth = 0;
+    bool m_bUsesGroupZero = false;  // a back-reference to or a group named 0
     std::vector<NamedGroupEntry> m_named;
     std::vector<CDelegateElxT<CHAR>*> m_delegates;
     std::vector<CBackrefElxT<CHAR>*> m_namedRefs;

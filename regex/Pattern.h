@@ -70,6 +70,8 @@ public:
 private:
     friend class CParserT<CHAR>;
 
+    int SkipFailedRun(CContext& c, int pos) const;
+
     static int Length(const CHAR* s) {
         int n = 0;
         if (s)
@@ -88,6 +90,10 @@ private:
     // the last place one of them occurs cannot match, which saves searches
     // on long texts from trying every start in vain.
     CBufferT<const CStringElxT<CHAR>*> m_requiredLiterals;
+    // A pattern that opens with a literal and an unbounded run of one class,
+    // as in "{[^}]*…": see the search.
+    const CStringElxT<CHAR>* m_pLeadLiteral = nullptr;
+    const ElxInterface* m_pLeadRun = nullptr;
 };
 
 #include "Parser.h"

@@ -6,6 +6,23 @@
 
 #include "Pattern.h"
 
+// After a failed attempt at `pos` of a pattern "L C*…" (literal L, class C):
+// an attempt at a later q whose L lies inside the run of C after pos's L
+// fails too, as the run from pos reaches every position the run from q does
+// and the rest does not depend on the start. Returns the last start known to
+// fail; hostile texts such as many "{" without a member otherwise cost a scan
+// of the rest of the text for every start.
+template <class CHAR>
+int CPatternT<CHAR>::SkipFailedRun(CContext& c, int pos) const {
+    if (!m_pLeadLiteral || !c.m_bShortcuts) return pos;
+    c.m_nCurrentPos = pos;
+    if (!m_pLeadLiteral->match(&c)) return pos;
+    const int length = m_pLeadLiteral->m_szPattern.GetSize();
+    int end = c.m_nCurrentPos;
+    while (m_pLeadRun->match(&c)) end = c.m_nCurrentPos;
+    return end - length > pos ? end - length : pos;
+}
+
 template <class CHAR>
 CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CContext* ctx) const {
     CMatchResult result;
@@ -31,7 +48,7 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
     int farEnd = rightLeft ? -1 : length + 1;
     const int step = rightLeft ? -1 : 1;
     // (Required literals are only known for left-to-right patterns.)
-    for (int i = 0; i < m_requiredLiterals.GetSize() && farEnd > start; ++i) {
+    for (int i = 0; c.m_bShortcuts && i < m_requiredLiterals.GetSize() && farEnd > start; ++i) {
         const int last = m_requiredLiterals[i]->LastIn(text, length);
         if (last + 1 < farEnd) farEnd = last + 1;
     }
@@ -47,9 +64,16 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
         c.m_captureStack.Push(pos);
         c.m_captureStack.Push(-1);
         c.m_captureStack.Push(0);
-        const bool found = m_pTopElx->match(&c);
-        if (c.IsAborted()) break;
-        if (!found) continue;
+        bool found;
+        try {
+            found = m_pTopElx->match(&c);
+        } catch (const CContext::Aborted&) {
+            break;
+        }
+        if (!found) {
+            pos = SkipFailedRun(c, pos);
+            continue;
+        }
         // An empty match right where the previous empty match was would be
         // found again and again by a caller stepping through the text.
         if (c.m_nLastBegin == c.m_nLastEnd && c.m_nCurrentPos == c.m_nLastEnd) continue;

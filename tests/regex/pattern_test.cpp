@@ -21,6 +21,8 @@ TYPED_TEST(RegexTest, SystemPatterns) {
         {kCode, ICASE, R"({"a":{"b":1},"code":5})", {}},
         {kCode, ICASE, R"({"a":{"code":5}})", {0, 15, 13, 14}},
         {kId, ICASE, R"({"id": "x"})", {}},
+        // Openings that fail, before the one that matches.
+        {kCode, ICASE, R"({{"code":"x"}{"a":1,"code":7})", {13, 29, 27, 28}},
         {kInstaller, ICASE, R"(C:\X\setup.MSI)", {0, 14}},
         {kInstaller, ICASE, "abc.tmp", {0, 7}},
         {kInstaller, ICASE, "abc.tmpx", {0, 7}},
@@ -48,6 +50,7 @@ TYPED_TEST(RegexTest, LiteralsAndEscapes) {
         {"a(?#comment)b", 0, "ab", {0, 2}},
         {"a b # note\n c", EXTENDED, "abc", {0, 3}},
         {"a b", 0, "abc a b", {4, 7}},
+        {"[a b]", EXTENDED, " b", {1, 2}},
     });
 }
 
@@ -90,6 +93,8 @@ TYPED_TEST(RegexTest, Quantifiers) {
         {"ab*", 0, "abbb", {0, 4}},
         {"a.*?c", 0, "abcbc", {0, 3}},
         {"a.*c", 0, "abcbc", {0, 5}},
+        {"a[^;]*b;", 0, "a;ab;", {2, 5}},
+        {"x[[:alpha:]]*y1", 0, "xabcy xy1", {6, 9}},
         {"a*+a", 0, "aaa", {}},
         {"a?+b", 0, "ab", {0, 2}},
         {"(ab)+", 0, "ababa", {0, 4, 2, 4}},
@@ -164,6 +169,11 @@ TYPED_TEST(RegexTest, LookAround) {
         {"(?>a*)a", 0, "aaa", {}},
         {"(?>a|ab)c", 0, "abc", {}},
         {"(?>(a))b", 0, "ab", {0, 2, 0, 1}},
+        // Captures made inside are dropped when the group is backed out of.
+        {"(?:(?>(a)))?ab", 0, "ab", {0, 2, -1, -1}},
+        {"(?:(a)|b)*+c", 0, "abc", {0, 3, 0, 1}},
+        {"(?:(a)|b)*+b", 0, "ab", {}},
+        {"(?:(?(?=(a))ax)|ab)", 0, "ab", {0, 2, -1, -1}},
     });
 }
 

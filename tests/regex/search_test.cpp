@@ -105,3 +105,16 @@ TEST(RegexLimitTest, StepLimitAbortsExponentialSearch) {
     EXPECT_TRUE(p.Match("aab", 3, -1, &ctx).IsMatched());
     EXPECT_FALSE(ctx.IsAborted());
 }
+
+// Every opening brace of a hostile answer starts an attempt that fails after
+// scanning to the end; only the last opening leads to the member.
+TEST(RegexLimitTest, ManyOpeningsBeforeTheMember) {
+    CPatternA p(R"({[^}]*"code":\s*(\d+)[^}]*\})", CPatternA::FLAG_IGNORECASE);
+    const std::string names = R"("version":"code":"id":"result":})";
+    const std::string hostile = std::string(1 << 16, '{') + names;
+    EXPECT_FALSE(p.Match(hostile.c_str()).IsMatched());
+    const std::string text = hostile + R"({"code": 42})";
+    const CMatchResult r = p.Match(text.c_str());
+    EXPECT_EQ(static_cast<int>(hostile.size()), r.GetGroupStart(0));
+    EXPECT_EQ(static_cast<int>(text.size()) - 3, r.GetGroupStart(1));
+}
