@@ -1,0 +1,160 @@
+// The plug-in in a host's tab against a rank service that misbehaves: what
+// each kind of failure leaves in the status bar and the host, that the
+// browser's window thread never waits for the network, and that the next
+// page is ranked once the service is healthy again.
+#include "../plugin/PluginHost.h"
+#include "fault_server.h"
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+std::string Body(const std::string& result_member)
+{
+    return "{\"version\":\"1.0\",\"code\":0,\"id\":1,\"result\":" + result_member + ",\"error\":null}";
+}
+std::string RankBody(const std::string& rank) { return Body("\"" + rank + "\""); }
+
+// Status line and headers, without the empty line that ends them.
+std::string Head(size_t body_length)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+           std::to_string(body_length) + "\r\n";
+}
+
+FaultScript Answer(const std::string& body) { return {false, false, {{0, Head(body.size()) + "\r\n" + body}}}; }
+
+FaultScript HeaderThenBody()
+{
+    const std::string body = RankBody("1,234");
+    return {false, false, {{0, Head(body.size()) + "\r\n"}, {300, body}}};
+}
+
+FaultScript EmptyLineSplit()
+{
+    const std::string body = RankBody("1,234");
+    return {false, false, {{0, Head(body.size())}, {300, "\r\n" + body}}};
+}
+
+FaultScript NulInBody()
+{
+    std::string body = RankBody("1,234");
+    body.insert(body.size() / 2, 1, '\0');
+    return Answer(body);
+}
+
+FaultScript Garbage()
+{
+    return {false, false, {{0, "\x16\x03\x01\x02\x00 not an answer at all; no empty line follows\r\n"}}};
+}
+
+// A header block of exactly 1 MiB, empty line included, and the body, sent
+// together.
+FaultScript HugeHeader()
+{
+    const std::string body = RankBody("1,234");
+    std::string head = Head(body.size());
+    const std::string filler = "X-Filler: " + std::string(100, 'f') + "\r\n";
+    const size_t total = 1u << 20;
+    // Leaves room for a last line of at least "X-F:\r\n" before the empty line.
+    while (head.size() + filler.size() + 6 + 2 <= total) head += filler;
+    head += "X-F:" + std::string(total - head.size() - 8, 'f') + "\r\n";
+    return {false, false, {{0, head + "\r\n" + body}}};
+}
+
+struct Case {
+    const char* name;
+    bool listening;       // false: nothing on the address
+    FaultScript script;
+    bool reads_request;   // the service gets to read the request
+    const wchar_t* rank;  // published rank, or null for "No rank"
+};
+
+const Case kCases[] = {
+    {"Healthy", true, Answer(RankBody("1,234")), true, L"1,234"},
+    {"NothingListening", false, {}, false, nullptr},
+    {"RefusesEveryConnection", true, {true, false, {}}, false, nullptr},
+    {"StallsPastTheCallTimeOut", true, {false, true, {}}, true, nullptr},
+    {"ClosesBeforeAnswering", true, {}, true, nullptr},
+    {"BodyAfterTheHeaderBlock", true, HeaderThenBody(), true, nullptr},
+    {"EmptyLineAcrossTwoSends", true, EmptyLineSplit(), true, L"1,234"},
+    {"NulInTheBody", true, NulInBody(), true, nullptr},
+    {"GarbageThenClose", true, Garbage(), true, nullptr},
+    {"OneMebibyteHeaderBlock", true, HugeHeader(), true, L"1,234"},
+    {"NumberResult", true, Answer(Body("5")), true, nullptr},
+};
+
+class FaultMatrix : public PluginHost, public ::testing::WithParamInterface<Case> {
+protected:
+    static void TearDownTestSuite()
+    {
+        std::printf("longest Navigate on the window thread: %.1f ms\n", longest_ms_);
+    }
+
+    void TearDown() override
+    {
+        PluginHost::TearDown();
+        service_.reset();
+    }
+
+    void Start(const FaultScript& script)
+    {
+        service_.reset();
+        service_.reset(new FaultServer(kServiceAddress, script));
+    }
+
+    // One top-level navigation, timed on the window thread, then its lookup.
+    void TimedNavigate(const std::wstring& url)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(browser_->Navigate(url, url));
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        longest_ms_ = std::max(longest_ms_, took.count());
+        // Far above what the handler costs, far below the call's time-out:
+        // fails only if the window thread waited for the service.
+        EXPECT_LT(took.count(), 1000.0);
+        Drain();
+    }
+
+    std::unique_ptr<FaultServer> service_;
+    static double longest_ms_;
+};
+
+double FaultMatrix::longest_ms_ = 0;
+
+TEST_P(FaultMatrix, OutcomeThenTheNextPageIsRankedByAHealthyService)
+{
+    const Case& c = GetParam();
+    if (c.listening) Start(c.script);
+    ASSERT_EQ(S_OK, Initialize());
+
+    TimedNavigate(L"http://fault.example/page");
+    if (c.listening) {
+        EXPECT_GE(service_->accepted(), 1u);
+        EXPECT_EQ(c.reads_request ? 1u : 0u, service_->requests());
+    }
+    if (c.rank) {
+        EXPECT_EQ(c.rank, RankText());
+        EXPECT_EQ(c.rank, site_->Value(L"ZorvanRank"));
+        EXPECT_EQ(L"http://fault.example/page", site_->Value(L"ZorvanRankUrl"));
+        EXPECT_EQ(2u, site_->Calls().size());
+    } else {
+        EXPECT_EQ(L"No rank", RankText());
+        EXPECT_TRUE(site_->Calls().empty());
+    }
+
+    // The same plug-in and client, the service back in order.
+    Start(Answer(RankBody("42")));
+    TimedNavigate(L"http://next.example/");
+    EXPECT_EQ(1u, service_->requests());
+    EXPECT_EQ(L"42", RankText());
+    EXPECT_EQ(L"42", site_->Value(L"ZorvanRank"));
+    EXPECT_EQ(L"http://next.example/", site_->Value(L"ZorvanRankUrl"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Service, FaultMatrix, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace

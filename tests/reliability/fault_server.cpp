@@ -1,0 +1,109 @@
+#include "fault_server.h"
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+struct WinsockUp {
+    WinsockUp() { WSADATA d; WSAStartup(0x0202, &d); }
+    ~WinsockUp() { WSACleanup(); }
+};
+
+void send_all(SOCKET s, const std::string& data)
+{
+    size_t sent = 0;
+    while (sent < data.size()) {
+        int n = send(s, data.data() + sent, static_cast<int>(data.size() - sent), 0);
+        if (n <= 0) return;
+        sent += static_cast<size_t>(n);
+    }
+}
+
+// A stalled connection is held at most this long, so a forgotten server
+// cannot keep a test alive.
+const DWORD kLongestStall = 60000;
+}  // namespace
+
+FaultServer::FaultServer(const char* address, FaultScript script) : script_(std::move(script))
+{
+    static WinsockUp winsock;
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL yes = TRUE;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(80);
+    a.sin_addr.s_addr = inet_addr(address);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener_, 16) != 0) {
+        closesocket(listener_);
+        throw std::runtime_error("cannot listen on port 80 of " + std::string(address));
+    }
+    acceptor_ = std::thread([this] { serve(); });
+}
+
+FaultServer::~FaultServer()
+{
+    stopping_ = true;
+    closesocket(listener_);
+    acceptor_.join();
+    {
+        // Wakes handlers blocked in recv; a stalled one sees stopping_.
+        std::lock_guard<std::mutex> g(lock_);
+        for (SOCKET s : open_) shutdown(s, SD_BOTH);
+    }
+    for (auto& w : workers_) w.join();
+}
+
+size_t FaultServer::requests()
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return requests_;
+}
+
+void FaultServer::serve()
+{
+    while (!stopping_) {
+        SOCKET s = accept(listener_, nullptr, nullptr);
+        if (s == INVALID_SOCKET) return;
+        ++accepted_;
+        if (script_.refuse) {
+            closesocket(s);
+            continue;
+        }
+        std::lock_guard<std::mutex> g(lock_);
+        open_.push_back(s);
+        workers_.emplace_back([this, s] { handle(s); });
+    }
+}
+
+void FaultServer::handle(SOCKET s)
+{
+    std::string in;
+    char buf[4096];
+    size_t need = std::string::npos;
+    while (in.size() < need) {
+        int n = recv(s, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        in.append(buf, static_cast<size_t>(n));
+        size_t end = in.find("\r\n\r\n");
+        if (end != std::string::npos && need == std::string::npos) {
+            size_t cl = in.find("Content-Length: ");
+            long length = cl == std::string::npos ? 0 : std::strtol(in.c_str() + cl + 16, nullptr, 10);
+            need = end + 4 + static_cast<size_t>(length) + 2;  // the client's closing CR LF
+        }
+    }
+    if (!in.empty()) {
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            ++requests_;
+        }
+        for (const auto& step : script_.sends) {
+            if (step.pause_ms) Sleep(step.pause_ms);
+            send_all(s, step.bytes);
+        }
+        for (DWORD held = 0; script_.stall && !stopping_ && held < kLongestStall; held += 20) Sleep(20);
+    }
+    std::lock_guard<std::mutex> g(lock_);
+    open_.erase(std::remove(open_.begin(), open_.end(), s), open_.end());
+    closesocket(s);
+}
