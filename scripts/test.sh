@@ -16,4 +16,18 @@ echo "== tests under Wine (x86_64)"
 ctest --test-dir "$out/x64" --output-on-failure -j2 || status=1
 echo "== native tests"
 ctest --test-dir "$out/native" --output-on-failure -j2 || status=1
+
+# The matcher's fuzzer, a short bounded run from the committed seeds: a clang
+# build of its own with the sanitizers, holding only the fuzz target.
+echo "== fuzzing (native, clang)"
+fuzz_launcher=()
+command -v ccache >/dev/null && fuzz_launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+if CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1 cmake -S "$root" -B "$out/fuzz" -G Ninja "${fuzz_launcher[@]}" \
+     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZR_FUZZ=ON >/dev/null &&
+   CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1 cmake --build "$out/fuzz" --target regex_fuzz -- -j2 >"$out/fuzz.log" 2>&1; then
+  ctest --test-dir "$out/fuzz" -R '^regex_fuzz$' --output-on-failure || status=1
+else
+  tail -n 40 "$out/fuzz.log" 2>/dev/null || true
+  echo "fuzz build failed"; status=1
+fi
 exit $status
