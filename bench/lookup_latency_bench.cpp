@@ -1,0 +1,267 @@
+// How long a page waits for its rank: from the navigation's DocumentComplete
+// on the window thread to the host's SetValue("ZorvanRank") on the plug-in's
+// worker, against the local rank service; next to a plain WinINet POST of the
+// same body and a bare TCP exchange of the same request text, which are what
+// the lookup's transport costs at the least. Prints figures.
+//   lookup_latency_bench [ADDRESS [N]]   (the service listens on ADDRESS:80)
+#include "CBrowser.h"
+#include "CHostWindows.h"
+#include "CPluginSite.h"
+#include "plugin/CZorvanRankPluginImpl.h"
+#include "rpc/RpcClient.h"
+#include "settings/RegistryKey.h"
+#include "vpk/atl_module.h"
+#include <winsock2.h>
+#include <wininet.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+ATL::CAtlModule atl_module_object;
+vpk::atl_module support_module;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// The host's site, noting when the rank arrives.
+class TimingSite final : public IPluginSite {
+public:
+    explicit TimingSite(zorvanhost::ComPtr<zorvanhost::CPluginSite> inner)
+        : inner_(std::move(inner)), arrived_(CreateEventW(nullptr, FALSE, FALSE, nullptr))
+    {
+    }
+    ~TimingSite() { CloseHandle(arrived_); }
+    TimingSite(const TimingSite&) = delete;
+    TimingSite& operator=(const TimingSite&) = delete;
+
+    HANDLE Arrived() const { return arrived_; }
+    Clock::time_point When() const { return when_; }
+
+    // Lives on main's stack: the plug-in's references end with its Uninitialize.
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IPluginSite) return E_NOINTERFACE;
+        *out = static_cast<IPluginSite*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
+    STDMETHODIMP GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override { return inner_->GetTypeInfo(i, l, t); }
+    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* n, UINT c, LCID l, DISPID* d) override
+    {
+        return inner_->GetIDsOfNames(iid, n, c, l, d);
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID l, WORD f, DISPPARAMS* p, VARIANT* r, EXCEPINFO* e,
+                        UINT* a) override
+    {
+        return inner_->Invoke(id, iid, l, f, p, r, e, a);
+    }
+    STDMETHODIMP GetBrowser(IUnknown** browser) override { return inner_->GetBrowser(browser); }
+    STDMETHODIMP GetValue(BSTR name, BSTR* value) override { return inner_->GetValue(name, value); }
+    STDMETHODIMP GetToolbarWindow(LONG_PTR* w) override { return inner_->GetToolbarWindow(w); }
+    STDMETHODIMP SetValue(BSTR name, BSTR value) override
+    {
+        const auto now = Clock::now();
+        if (name && std::wstring(name) == L"ZorvanRank") {
+            when_ = now;
+            SetEvent(arrived_);
+        }
+        return inner_->SetValue(name, value);
+    }
+
+private:
+    zorvanhost::ComPtr<zorvanhost::CPluginSite> inner_;
+    HANDLE arrived_;
+    Clock::time_point when_;
+};
+
+// Waits for the event while the window thread goes on serving its messages.
+bool WaitPumping(HANDLE event, DWORD timeout_ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) return false;
+        DWORD r = MsgWaitForMultipleObjects(1, &event, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1) return false;
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        }
+    }
+}
+
+// The body and request text the plug-in sends, for one page.
+std::string Body(int id, const std::string& url)
+{
+    return "{\"agent\":\"ZorvanRank.lookup_latency_bench\",\"id\":" + std::to_string(id) +
+           ",\"method\":\"rank\",\"params\":[{\"lang\":\"en-us\",\"ref\":\"\",\"uagent\":\"Mozilla/4.0 "
+           "(compatible; MSIE 7.0; Windows NT 6.1; Win64; x64; Trident/7.0)\",\"uid\":"
+           "\"{6B1C2E0A-5D1F-4E0B-9A43-2C55A1D0B7E1}\",\"url\":\"" + url + "\"}],\"version\":\"1.0\"}";
+}
+std::string RequestText(const std::string& host, const std::string& body)
+{
+    return "POST /rank/ HTTP/1.1\r\nHost: " + host + "\r\nContent-Type: application/json\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
+}
+
+bool TcpExchange(const std::string& address, const std::string& request)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return false;
+    BOOL yes = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(80);
+    a.sin_addr.s_addr = inet_addr(address.c_str());
+    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              send(s, request.data(), static_cast<int>(request.size()), 0) == static_cast<int>(request.size());
+    std::string answer;
+    char buf[4096];
+    while (ok && answer.find("\r\n\r\n") == std::string::npos) {
+        int n = recv(s, buf, sizeof buf, 0);
+        if (n <= 0) ok = false;
+        else answer.append(buf, static_cast<size_t>(n));
+    }
+    closesocket(s);
+    return ok && answer.find("\"result\"") != std::string::npos;
+}
+
+bool WinInetPost(HINTERNET connection, const std::string& body)
+{
+    const char* accept[] = {"*/*", nullptr};
+    HINTERNET request = HttpOpenRequestA(connection, "POST", "/rank/", nullptr, nullptr, accept,
+                                         INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD |
+                                             INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI,
+                                         0);
+    if (!request) return false;
+    static const char headers[] = "Content-Type: application/json\r\n";
+    bool ok = HttpSendRequestA(request, headers, static_cast<DWORD>(sizeof headers - 1),
+                               const_cast<char*>(body.data()), static_cast<DWORD>(body.size())) != FALSE;
+    std::string answer;
+    char buf[4096];
+    DWORD n = 0;
+    while (ok && InternetReadFile(request, buf, sizeof buf, &n) && n > 0) answer.append(buf, n);
+    InternetCloseHandle(request);
+    return ok && answer.find("\"result\"") != std::string::npos;
+}
+
+struct Figures {
+    std::vector<double> ms;
+    int failed = 0;
+};
+
+double Percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+void Row(const char* what, const Figures& f)
+{
+    if (f.ms.empty()) {
+        std::printf("  %-36s no successful round (%d failed)\n", what, f.failed);
+        return;
+    }
+    std::printf("  %-36s median %7.3f ms   p99 %7.3f ms   (%u rounds, %d failed)\n", what, Percentile(f.ms, 0.5),
+                Percentile(f.ms, 0.99), static_cast<unsigned>(f.ms.size()), f.failed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string address = argc > 1 ? argv[1] : "127.0.0.93";
+    const int rounds = std::max(1, std::min(argc > 2 ? std::atoi(argv[2]) : 200, 10000));
+    const int warmup = 5;  // the first lookup also starts the client's thread
+    const std::wstring waddress(address.begin(), address.end());
+
+    zorvanhost::ComApartment com;
+    RegistryKey key;
+    key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", KEY_READ | KEY_WRITE);
+    key.SetStringValue(L"HTTPRpcHost", waddress.c_str());
+    ZorvanRpc::RpcClient rpc;  // takes the host name now
+    RegDeleteValueW(key.Handle(), L"HTTPRpcHost");
+
+    // The plug-in in a tab; the service knows example.com, so every page of
+    // it has a rank and ends in SetValue.
+    Figures lookup;
+    {
+        zorvanhost::CHostWindows windows(zorvanhost::Arrangement::Classic);
+        if (!windows.Create()) return 1;
+        auto browser = zorvanhost::CBrowser::CreateTop(&windows);
+        windows.SetBrowser(browser.get());
+        TimingSite site(zorvanhost::CPluginSite::Create(static_cast<IWebBrowser2*>(browser.get()),
+                                                        windows.Toolbar(), nullptr, 0));
+        ATL::CComObject<CZorvanRankPluginImpl>* object = nullptr;
+        if (ATL::CComObject<CZorvanRankPluginImpl>::CreateInstance(&object) != S_OK) return 1;
+        ATL::CComPtr<IPlugin> plugin(object);
+        if (plugin->Initialize(reinterpret_cast<LONG_PTR>(windows.Toolbar()), &site) != S_OK) return 1;
+        for (int i = 0; i < warmup + rounds; ++i) {
+            const std::wstring url = L"http://example.com/lookup/" + std::to_wstring(i);
+            ResetEvent(site.Arrived());
+            const auto start = Clock::now();  // Navigate fires its three events, DocumentComplete last
+            browser->Navigate(url, url);
+            if (!WaitPumping(site.Arrived(), 15000)) {
+                if (i >= warmup) ++lookup.failed;
+                continue;
+            }
+            if (i >= warmup) lookup.ms.push_back(Ms(site.When() - start));
+        }
+        plugin->Uninitialize();
+        plugin.Release();
+        windows.Destroy();
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    Figures wininet, tcp, probe;
+    HINTERNET session = InternetOpenA("ZorvanRank lookup_latency_bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection = session ? InternetConnectA(session, address.c_str(), 80, nullptr, nullptr,
+                                                      INTERNET_SERVICE_HTTP, 0, 0)
+                                   : nullptr;
+    const std::string probe_url = "http://" + address;
+    for (int i = 0; i < warmup + rounds; ++i) {
+        const std::string body = Body(i + 1, "http://example.com/direct/" + std::to_string(i));
+        auto start = Clock::now();
+        bool ok = connection && WinInetPost(connection, body);
+        auto took = Ms(Clock::now() - start);
+        if (i >= warmup) ok ? wininet.ms.push_back(took) : void(++wininet.failed);
+
+        const std::string request = RequestText(address, body);
+        start = Clock::now();
+        ok = TcpExchange(address, request);
+        took = Ms(Clock::now() - start);
+        if (i >= warmup) ok ? tcp.ms.push_back(took) : void(++tcp.failed);
+
+        start = Clock::now();
+        ok = InternetCheckConnectionA(probe_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != FALSE;
+        took = Ms(Clock::now() - start);
+        if (i >= warmup) ok ? probe.ms.push_back(took) : void(++probe.failed);
+    }
+    if (connection) InternetCloseHandle(connection);
+    if (session) InternetCloseHandle(session);
+
+    std::fprintf(stderr, "\n");
+    std::printf("rank lookup against the local rank service on %s:80, %d rounds after %d warm-up:\n",
+                address.c_str(), rounds, warmup);
+    Row("DocumentComplete -> SetValue", lookup);
+    Row("WinINet POST, same body", wininet);
+    Row("bare TCP: connect, request, header", tcp);
+    Row("connectivity probe alone", probe);
+    return lookup.failed || lookup.ms.empty() ? 1 : 0;
+}
