@@ -4,6 +4,7 @@
 // page is ranked once the service is healthy again.
 #include "../plugin/PluginHost.h"
 #include "fault_server.h"
+#include "settings/RegistryKey.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -47,7 +48,7 @@ FaultScript NulInBody()
 
 FaultScript Garbage()
 {
-    return {false, false, {{0, "\x16\x03\x01\x02\x00 not an answer at all; no empty line follows\r\n"}}};
+    return {false, false, {{0, "\x16\x03\x01\x02\xfe not an answer at all; no empty line follows\r\n"}}};
 }
 
 // A header block of exactly 1 MiB, empty line included, and the body, sent
@@ -86,8 +87,24 @@ const Case kCases[] = {
     {"NumberResult", true, Answer(Body("5")), true, nullptr},
 };
 
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
 class FaultMatrix : public PluginHost, public ::testing::WithParamInterface<Case> {
 protected:
+    // An address of its own: port 80 of the host's usual one may be held by
+    // another checkout's plug-in tests running on this machine at the time.
+    static constexpr const wchar_t* kHost = L"127.0.0.111";
+
+    void SetUp() override
+    {
+        // The client takes the host name when it is built, in PluginHost's
+        // SetUp; PluginHost's saved key puts the value back afterwards.
+        RegistryKey key;
+        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", KEY_READ | KEY_WRITE));
+        ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"HTTPRpcHost", kHost));
+        PluginHost::SetUp();
+    }
+
     static void TearDownTestSuite()
     {
         std::printf("longest Navigate on the window thread: %.1f ms\n", longest_ms_);
@@ -102,7 +119,7 @@ protected:
     void Start(const FaultScript& script)
     {
         service_.reset();
-        service_.reset(new FaultServer(kServiceAddress, script));
+        service_.reset(new FaultServer(Ascii(kHost).c_str(), script));
     }
 
     // One top-level navigation, timed on the window thread, then its lookup.
