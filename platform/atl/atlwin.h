@@ -6,10 +6,10 @@
 // window handle for the object. Here the object is a window property instead
 // (kWindowObjectProperty). CWindowImpl::Create leaves the object in a
 // per-thread slot; the class's window procedure, StartWindowProc, takes it at
-// the window's first message (before WM_NCCREATE for child windows), stores it
-// as the property and installs the object's window procedure, which from then
-// on finds the object through the property. SubclassWindow stores it the same
-// way. One object of ours per window: a second SubclassWindow of a window that
+// the window's first message (WM_NCCREATE, or WM_GETMINMAXINFO before it for
+// top-level windows), stores it as the property and installs the object's
+// window procedure, which from then on finds the object through the property.
+// SubclassWindow stores it the same way. One object of ours per window: a second SubclassWindow of a window that
 // already has one fails, since both would share the one property.
 #pragma once
 #include "atldef.h"
