@@ -9,8 +9,9 @@
 // the window's first message (WM_NCCREATE, or WM_GETMINMAXINFO before it for
 // top-level windows), stores it as the property and installs the object's
 // window procedure, which from then on finds the object through the property.
-// SubclassWindow stores it the same way. One object of ours per window: a second SubclassWindow of a window that
-// already has one fails, since both would share the one property.
+// SubclassWindow stores it the same way. One object of ours per window: a
+// second SubclassWindow of a window that already has one fails, since both
+// would share the one property.
 #pragma once
 #include "atldef.h"
 #include "atlcore.h"
