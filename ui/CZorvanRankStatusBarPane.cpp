@@ -33,6 +33,18 @@ ATL::CComBSTR CZorvanRankStatusBarPane::rankText() const
     return MakeText(rankText_.m_str ? rankText_.m_str : L"");
 }
 
+HWND CZorvanRankStatusBarPane::CreateLabel()
+{
+    RECT place = {0, 0, 50, 20};
+    // Made first, its text read after: a rank the worker stores meanwhile
+    // either is in that text or reaches the label through SetWindowTextW.
+    if (!label.Create(m_hWnd, place, nullptr, WS_CHILD | WS_VISIBLE, 0, 0U)) return nullptr;
+    m_hWndLabel = label.m_hWnd;
+    label.SetWindowText(rankText());
+    label.ShowWindow(SW_SHOWNORMAL);
+    return label.m_hWnd;
+}
+
 void CZorvanRankStatusBarPane::Show(const wchar_t* text)
 {
     ATL::CComBSTR stored = MakeText(text);

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <atlbase.h>
+#include "ui/CZorvanRankLabel.h"
 
 class CZorvanRankStatusBarPane {
 public:
@@ -20,9 +21,15 @@ public:
     // thread may be reading it for a new label.
     ATL::CComBSTR rankText() const;
 
-    // The pane window and its label, once made; null until then.
+    // Window thread: makes the label inside the pane window, starting with the
+    // current text. Null when it cannot be made.
+    HWND CreateLabel();
+
+    // The pane window and its label, once made; null until then. The worker
+    // reads m_hWndLabel to update the label.
     HWND m_hWnd = nullptr;
     HWND m_hWndLabel = nullptr;
+    CZorvanRankLabel label;
 
 private:
     void Show(const wchar_t* text);
