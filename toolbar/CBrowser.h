@@ -42,6 +42,12 @@ public:
 
     ULONG References() const { return static_cast<ULONG>(refs_); }
     size_t SinkCount() const { return sinks_.size(); }
+    // The browser closes: it lets go of every sink still advised.
+    void DisconnectSinks()
+    {
+        std::vector<Sink> gone;
+        gone.swap(sinks_);
+    }
     const std::wstring& Location() const { return location_; }
 
     // IUnknown
