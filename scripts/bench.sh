@@ -3,6 +3,8 @@
 # (against PCRE2 and std::regex); under Wine, the window thread's cost and the
 # rank lookup's latency.
 set -euo pipefail
+# Wine and ccache keep their state under HOME; CI may run without one.
+export HOME=${HOME:-/root}
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${ZR_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"

@@ -8,7 +8,8 @@ out=${ZR_BUILD_DIR:-$root/build}
 launcher=()
 # Share ccache hits between checkouts of the tree.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} CCACHE_NOHASHDIR=1
-command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export HOME=${HOME:-/root}
+command -v ccache >/dev/null && ccache -s >/dev/null 2>&1 && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 configure() { # folder, extra cmake args...
   local dir=$1; shift

@@ -4,6 +4,8 @@
 # a scripted browser session, the ranks the toolbar received and a screenshot.
 # Everything it starts it stops again; safe to run twice.
 set -euo pipefail
+# Wine and ccache keep their state under HOME; CI may run without one.
+export HOME=${HOME:-/root}
 root=$(cd "$(dirname "$0")/.." && pwd)
 # ZR_DEMO_NO_BUILD=1 runs the demo on what is already built.
 if [ -z "${ZR_DEMO_NO_BUILD:-}" ]; then

@@ -2,6 +2,8 @@
 # Sets up the machine, builds everything and runs every test: the 64-bit
 # Windows build under Wine, and the native build.
 set -euo pipefail
+# Wine and ccache keep their state under HOME; CI may run without one.
+export HOME=${HOME:-/root}
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${ZR_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"
