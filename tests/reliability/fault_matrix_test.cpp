@@ -3,7 +3,7 @@
 // browser's window thread never waits for the network, and that the next
 // page is ranked once the service is healthy again.
 #include "../plugin/PluginHost.h"
-#include "fault_server.h"
+#include "../rpc/scripted_server.h"
 #include "settings/RegistryKey.h"
 #include <algorithm>
 #include <chrono>
@@ -18,45 +18,38 @@ std::string Body(const std::string& result_member)
 }
 std::string RankBody(const std::string& rank) { return Body("\"" + rank + "\""); }
 
-// Status line and headers, without the empty line that ends them.
-std::string Head(size_t body_length)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-           std::to_string(body_length) + "\r\n";
-}
+ServerScript Answer(const std::string& body) { return {false, false, {{0, ScriptedServer::head(body.size()) + "\r\n" + body}}}; }
 
-FaultScript Answer(const std::string& body) { return {false, false, {{0, Head(body.size()) + "\r\n" + body}}}; }
-
-FaultScript HeaderThenBody()
+ServerScript HeaderThenBody()
 {
     const std::string body = RankBody("1,234");
-    return {false, false, {{0, Head(body.size()) + "\r\n"}, {300, body}}};
+    return {false, false, {{0, ScriptedServer::head(body.size()) + "\r\n"}, {300, body}}};
 }
 
-FaultScript EmptyLineSplit()
+ServerScript EmptyLineSplit()
 {
     const std::string body = RankBody("1,234");
-    return {false, false, {{0, Head(body.size())}, {300, "\r\n" + body}}};
+    return {false, false, {{0, ScriptedServer::head(body.size())}, {300, "\r\n" + body}}};
 }
 
-FaultScript NulInBody()
+ServerScript NulInBody()
 {
     std::string body = RankBody("1,234");
     body.insert(body.size() / 2, 1, '\0');
     return Answer(body);
 }
 
-FaultScript Garbage()
+ServerScript Garbage()
 {
     return {false, false, {{0, "\x16\x03\x01\x02\xfe not an answer at all; no empty line follows\r\n"}}};
 }
 
 // A header block of exactly 1 MiB, empty line included, and the body, sent
 // together.
-FaultScript HugeHeader()
+ServerScript HugeHeader()
 {
     const std::string body = RankBody("1,234");
-    std::string head = Head(body.size());
+    std::string head = ScriptedServer::head(body.size());
     const std::string filler = "X-Filler: " + std::string(100, 'f') + "\r\n";
     const size_t total = 1u << 20;
     // Leaves room for a last line of at least "X-F:\r\n" before the empty line.
@@ -68,7 +61,7 @@ FaultScript HugeHeader()
 struct Case {
     const char* name;
     bool listening;       // false: nothing on the address
-    FaultScript script;
+    ServerScript script;
     bool reads_request;   // the service gets to read the request
     const wchar_t* rank;  // published rank, or null for "No rank"
 };
@@ -116,10 +109,10 @@ protected:
         service_.reset();
     }
 
-    void Start(const FaultScript& script)
+    void Start(const ServerScript& script)
     {
         service_.reset();
-        service_.reset(new FaultServer(Ascii(kHost).c_str(), script));
+        service_.reset(new ScriptedServer(Ascii(kHost).c_str(), script));
     }
 
     // One top-level navigation, timed on the window thread, then its lookup.
@@ -135,7 +128,7 @@ protected:
         Drain();
     }
 
-    std::unique_ptr<FaultServer> service_;
+    std::unique_ptr<ScriptedServer> service_;
     static double longest_ms_;
 };
 
@@ -150,7 +143,7 @@ TEST_P(FaultMatrix, OutcomeThenTheNextPageIsRankedByAHealthyService)
     TimedNavigate(L"http://fault.example/page");
     if (c.listening) {
         EXPECT_GE(service_->accepted(), 1u);
-        EXPECT_EQ(c.reads_request ? 1u : 0u, service_->requests());
+        EXPECT_EQ(c.reads_request ? 1u : 0u, service_->requests().size());
     }
     if (c.rank) {
         EXPECT_EQ(c.rank, RankText());
@@ -165,7 +158,7 @@ TEST_P(FaultMatrix, OutcomeThenTheNextPageIsRankedByAHealthyService)
     // The same plug-in and client, the service back in order.
     Start(Answer(RankBody("42")));
     TimedNavigate(L"http://next.example/");
-    EXPECT_EQ(1u, service_->requests());
+    EXPECT_EQ(1u, service_->requests().size());
     EXPECT_EQ(L"42", RankText());
     EXPECT_EQ(L"42", site_->Value(L"ZorvanRank"));
     EXPECT_EQ(L"http://next.example/", site_->Value(L"ZorvanRankUrl"));

@@ -1,4 +1,5 @@
 #include "scripted_server.h"
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -17,10 +18,35 @@ void send_all(SOCKET s, const std::string& data)
         sent += static_cast<size_t>(n);
     }
 }
+
+// A stalled connection is held at most this long, so a forgotten server
+// cannot keep a test alive.
+const DWORD kLongestStall = 60000;
+
+ServerScript script_for(Reply reply, const std::string& body)
+{
+    const std::string head = ScriptedServer::head(body.size());
+    ServerScript s;
+    switch (reply) {
+    case Reply::whole: s.sends = {{0, head + "\r\n" + body}}; break;
+    case Reply::header_then_body: s.sends = {{0, head + "\r\n"}, {300, body}}; break;
+    case Reply::split_crlf: s.sends = {{0, head}, {200, "\r\n" + body}}; break;
+    case Reply::nul_in_chunk:
+        s.sends = {{0, "HTTP/1.1 200 OK\r\nX-A: 1" + std::string(1, '\0') + "hidden\r\n\r\n"}};
+        break;
+    case Reply::stall: s.stall = true; break;
+    case Reply::close_early: break;
+    }
+    return s;
+}
 } // namespace
 
-ScriptedServer::ScriptedServer(const char* address, Reply reply, std::string body)
-    : reply_(reply), body_(std::move(body))
+ScriptedServer::ScriptedServer(const char* address, Reply reply, const std::string& body)
+    : ScriptedServer(address, script_for(reply, body))
+{
+}
+
+ScriptedServer::ScriptedServer(const char* address, ServerScript script) : script_(std::move(script))
 {
     static WinsockUp winsock;
     listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -30,8 +56,10 @@ ScriptedServer::ScriptedServer(const char* address, Reply reply, std::string bod
     a.sin_family = AF_INET;
     a.sin_port = htons(80);
     a.sin_addr.s_addr = inet_addr(address);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener_, 16) != 0)
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener_, 16) != 0) {
+        closesocket(listener_);
         throw std::runtime_error("cannot listen on port 80 of " + std::string(address));
+    }
     acceptor_ = std::thread([this] { serve(); });
 }
 
@@ -41,6 +69,7 @@ ScriptedServer::~ScriptedServer()
     closesocket(listener_);
     acceptor_.join();
     {
+        // Wakes handlers blocked in recv; a stalled one sees stopping_.
         std::lock_guard<std::mutex> g(lock_);
         for (SOCKET s : open_) shutdown(s, SD_BOTH);
     }
@@ -52,6 +81,11 @@ void ScriptedServer::serve()
     while (!stopping_) {
         SOCKET s = accept(listener_, nullptr, nullptr);
         if (s == INVALID_SOCKET) return;
+        ++accepted_;
+        if (script_.refuse) {
+            closesocket(s);
+            continue;
+        }
         std::lock_guard<std::mutex> g(lock_);
         open_.push_back(s);
         workers_.emplace_back([this, s] { handle(s); });
@@ -74,34 +108,19 @@ void ScriptedServer::handle(SOCKET s)
             need = end + 4 + static_cast<size_t>(length) + 2;  // the client's closing CR LF
         }
     }
-    if (in.empty()) {  // a probe
-        closesocket(s);
-        return;
+    if (!in.empty()) {  // not a probe
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            requests_.push_back(in);
+        }
+        for (const auto& step : script_.sends) {
+            if (step.pause_ms) Sleep(step.pause_ms);
+            send_all(s, step.bytes);
+        }
+        for (DWORD held = 0; script_.stall && !stopping_ && held < kLongestStall; held += 20) Sleep(20);
     }
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        requests_.push_back(in);
-    }
-    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                             std::to_string(body_.size()) + "\r\n";
-    switch (reply_) {
-    case Reply::whole: send_all(s, head + "\r\n" + body_); break;
-    case Reply::header_then_body:
-        send_all(s, head + "\r\n");
-        Sleep(300);
-        send_all(s, body_);
-        break;
-    case Reply::split_crlf:
-        send_all(s, head);
-        Sleep(200);
-        send_all(s, "\r\n" + body_);
-        break;
-    case Reply::nul_in_chunk: send_all(s, "HTTP/1.1 200 OK\r\nX-A: 1" + std::string(1, '\0') + "hidden\r\n\r\n"); break;
-    case Reply::stall:
-        while (!stopping_) Sleep(20);
-        break;
-    case Reply::close_early: break;
-    }
+    std::lock_guard<std::mutex> g(lock_);
+    open_.erase(std::remove(open_.begin(), open_.end(), s), open_.end());
     closesocket(s);
 }
 
@@ -118,6 +137,12 @@ bool ScriptedServer::wait_for_requests(size_t n, DWORD timeout_ms)
         Sleep(10);
     }
     return false;
+}
+
+std::string ScriptedServer::head(size_t body_length)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+           std::to_string(body_length) + "\r\n";
 }
 
 std::string ScriptedServer::answer_with_result(const std::string& result)

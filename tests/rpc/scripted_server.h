@@ -1,6 +1,8 @@
-// A loopback HTTP server inside the test process that answers each request in
-// a chosen way, for the fault cases of the RPC client. Connections that send
-// nothing (the client's connectivity probe) are ignored.
+// A loopback HTTP server inside the test process that answers every request
+// with a script of sends (each after a pause), refuses, or stalls: the normal
+// and the faulty rank service for the RPC client's and the plug-in's tests.
+// Connections that send nothing (the client's connectivity probe) are closed
+// quietly.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -10,10 +12,21 @@
 #include <thread>
 #include <vector>
 
+struct ServerScript {
+    struct Send {
+        DWORD pause_ms;  // before this send
+        std::string bytes;
+    };
+    bool refuse = false;  // close at once after accept, nothing read
+    bool stall = false;   // after the sends, hold the connection until the server stops
+    std::vector<Send> sends;
+};
+
+// Ready-made scripts for an answer body.
 enum class Reply {
     whole,            // status line, headers and body in one send
     header_then_body, // body 300 ms after the header block
-    split_crlf,       // the empty line's CR LF CR LF across two sends
+    split_crlf,       // the empty line's CR LF CR LF across two sends, 200 ms apart
     nul_in_chunk,     // a NUL inside the header block
     stall,            // reads the request, never answers
     close_early,      // reads the request, closes
@@ -21,26 +34,31 @@ enum class Reply {
 
 class ScriptedServer {
 public:
-    ScriptedServer(const char* address, Reply reply, std::string body);
+    ScriptedServer(const char* address, ServerScript script);
+    ScriptedServer(const char* address, Reply reply, const std::string& body);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
+    // Connections accepted, probes included.
+    size_t accepted() const { return accepted_; }
     // The complete requests received so far (header, body and trailing CR LF).
     std::vector<std::string> requests();
     // Waits up to timeout_ms for at least n requests.
     bool wait_for_requests(size_t n, DWORD timeout_ms);
 
     static std::string answer_with_result(const std::string& result);
+    // Status line and headers for a body, without the empty line.
+    static std::string head(size_t body_length);
 
 private:
     void serve();
     void handle(SOCKET s);
 
+    ServerScript script_;
     SOCKET listener_ = INVALID_SOCKET;
-    Reply reply_;
-    std::string body_;
     std::atomic<bool> stopping_{false};
+    std::atomic<size_t> accepted_{0};
     std::mutex lock_;
     std::vector<std::string> requests_;
     std::vector<SOCKET> open_;
