@@ -83,6 +83,16 @@ bool SameAddress(BSTR a, BSTR b)
     return VarBstrCmp(a, b, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ);
 }
 
+// Runs what other threads have sent to this one's windows and are waiting
+// for. After the status bar is given back, no new sends come; one already on
+// its way would otherwise hold its worker until our wait for that worker
+// times out.
+void RunPendingSentMessages() noexcept
+{
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 ZorvanRpc::RpcClient& Rpc()
 {
     ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
@@ -109,7 +119,11 @@ HRESULT CZorvanRankPluginImpl::FinalConstruct()
 void CZorvanRankPluginImpl::FinalRelease()
 {
     try {
-        if (statusBar_.m_hWnd && IsWindow(statusBar_.m_hWnd)) DestroyWindow(statusBar_.m_hWnd);
+        // The window the status-bar object holds is the browser's own status
+        // bar: it is given back, not destroyed, so that the browser keeps a
+        // working status bar after the plug-in is gone. Only the pane, which
+        // is ours, is destroyed.
+        ReleaseStatusBar();
         worker_.shutdown(kShutdownTimeoutMs);
     } catch (...) {
         ReportQuietly(vpk::current_exception_as_com());
@@ -143,6 +157,11 @@ void CZorvanRankPluginImpl::Initialize(IPlugin_body_, HWND toolbarWindow, IPlugi
 void CZorvanRankPluginImpl::Uninitialize(IPlugin_body_)
 {
     if (browser_) DispEventUnadvise(browser_);
+    // The pane goes with the events that keep it current, before the waits
+    // below: a lookup ending now would otherwise wait for this thread to
+    // take its text while this thread waits for the lookup. A new Initialize
+    // attaches again.
+    ReleaseStatusBar();
     ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
     if (client && client->is_running()) client->stop();
     // A lookup still waiting for the network is left to FinalRelease.
@@ -180,7 +199,7 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnNavigateComplete2(IDispatch*,
 HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, VARIANT*)
 {
     try {
-        if (!statusBar_.m_hWnd || !IsWindow(statusBar_.m_hWnd)) FindStatusBar(toolbarWindow_);
+        if (!statusBar_.m_hWnd || !IsWindow(statusBar_.m_hWnd)) AttachStatusBar(FindStatusBar(toolbarWindow_));
 
         if (!browser_) vpk::throw_hresult(E_UNEXPECTED);
         ATL::CComBSTR location;
@@ -201,6 +220,26 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
     } catch (...) {
         return ErrorResult(vpk::current_exception_as_com());
     }
+}
+
+// The status bar found is taken over here, at the first DocumentComplete that
+// finds it: by then the browser's windows are complete, and a status bar that
+// goes away (its window destroyed) lets go of the object by itself, so the
+// next DocumentComplete searches and attaches again. The browser is handed
+// over with it, for the pane's double-click. The pane is ours to destroy; the
+// status bar is the browser's and is only given back (ReleaseStatusBar).
+void CZorvanRankPluginImpl::AttachStatusBar(HWND statusBar)
+{
+    // Our windows are served by this thread: a status bar of another thread
+    // is left alone.
+    if (!statusBar || GetWindowThreadProcessId(statusBar, nullptr) != GetCurrentThreadId()) return;
+    statusBar_.AttachStatusBar(statusBar, browser_);
+}
+
+void CZorvanRankPluginImpl::ReleaseStatusBar()
+{
+    statusBar_.DetachStatusBar();
+    RunPendingSentMessages();
 }
 
 void CZorvanRankPluginImpl::RequestRank()

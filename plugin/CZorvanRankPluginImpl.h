@@ -67,6 +67,10 @@ public:
     void PublishRank(ATL::CComBSTR rank);
     void ClearRank();
 
+    // The browser's status bar taken over for the pane, and given back.
+    void AttachStatusBar(HWND statusBar);
+    void ReleaseStatusBar();
+
     // The status bar of the browser tab around start, or null. Reads no field.
     HWND FindStatusBar(HWND start);
     static BOOL CALLBACK FindStatusBarChild(HWND window, LPARAM result);

@@ -1,16 +1,41 @@
-// The browser's status bar as the plug-in sees it: the address of the page
-// shown and the rank pane. Attaching it to the status bar window comes later;
-// until then the operations only change the stored text.
+// The browser's status bar, taken over: the bar's part 2 gives up 80 pixels
+// on its left to the rank pane whenever the bar's parts are set, and a
+// double-click on the pane opens the vendor's page about the site shown.
+// Until the plug-in attaches it to a status bar window, the object only keeps
+// the page address and the rank text.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
+#include <exdisp.h>
 #include <atlbase.h>
+#include <atlwin.h>
 #include "ui/CZorvanRankStatusBarPane.h"
+#include "ui/ZorvanAtlWnd.h"
 
-class CSubclassedIEStatusBar {
+class CSubclassedIEStatusBar : public ZorvanEssentials::ZorvanAtlWnd<ATL::CWindowImpl<CSubclassedIEStatusBar>> {
 public:
+    static const int kPanePart = 2;
+
     CSubclassedIEStatusBar() = default;
-    CSubclassedIEStatusBar(const CSubclassedIEStatusBar&) = delete;
-    CSubclassedIEStatusBar& operator=(const CSubclassedIEStatusBar&) = delete;
+    ~CSubclassedIEStatusBar() override;
+
+    BEGIN_MSG_MAP(CSubclassedIEStatusBar)
+        MESSAGE_HANDLER(SB_SIMPLE, OnSimple)
+        MESSAGE_HANDLER(WM_SYSCOLORCHANGE, OnSysColorChange)
+        MESSAGE_HANDLER(SB_SETPARTS, OnSetParts)
+        MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnDoubleClick)
+    END_MSG_MAP()
+
+    // Window thread. Takes over the status bar window, keeps the browser for
+    // the double-click and puts the pane in. False when the window cannot be
+    // taken over; nothing is changed then.
+    bool AttachStatusBar(HWND statusBar, IWebBrowser2* browser);
+    // Window thread. Gives the status bar back as it was: pane gone, part
+    // edges restored, its own procedure back. Safe to call when not attached.
+    void DetachStatusBar();
+    // Made once attached: creates the pane and sends the bar's parts through
+    // our own handling so that the pane is placed.
+    void InstallPane();
 
     // Window thread.
     void SetPageUrl(BSTR url);
@@ -22,10 +47,14 @@ public:
     const ATL::CComBSTR& pageUrl() const noexcept { return pageUrl_; }
     ATL::CComBSTR rankText() const { return pane.rankText(); }
 
-    // The attached status bar window; null while not attached.
-    HWND m_hWnd = nullptr;
     CZorvanRankStatusBarPane pane;
 
 private:
+    LRESULT OnSimple(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnSysColorChange(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnSetParts(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnDoubleClick(UINT, WPARAM, LPARAM, BOOL&);
+
     ATL::CComBSTR pageUrl_;
+    ATL::CComPtr<IWebBrowser2> browser;
 };

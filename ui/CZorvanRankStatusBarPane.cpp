@@ -1,10 +1,28 @@
 #include "ui/CZorvanRankStatusBarPane.h"
+#include "plugin/ZorvanRankIds.h"
+#include "settings/RegistryKey.h"
+#include "ui/CBalloonHelp.h"
 #include "vpk/com_exception.h"
-#include <cwchar>
 
 namespace {
 
 const wchar_t kNoRank[] = L"No rank";
+const wchar_t kBalloonTitle[] = L"Did you notice the ZorvanRank?";
+const wchar_t kBalloonBody[] = L"ZorvanRank provides you the rank information\nabout the web sites you're visiting";
+const wchar_t kBalloonFlag[] = L"DisplayPostinstallBalloon";
+const DWORD kBalloonShowMs = 10000;
+const int kStatusPart = 1;  // SP_PANE of the "STATUS" class
+const int kStatusState = 0;
+
+typedef HANDLE(WINAPI* OpenThemeDataFn)(HWND, LPCWSTR);
+typedef HRESULT(WINAPI* CloseThemeDataFn)(HANDLE);
+typedef HRESULT(WINAPI* DrawThemeBackgroundFn)(HANDLE, HDC, int, int, const RECT*, const RECT*);
+
+template <class Fn>
+Fn ThemeFunction(HMODULE library, const char* name)
+{
+    return library ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name))) : nullptr;
+}
 
 ATL::CComBSTR MakeText(const wchar_t* text)
 {
@@ -13,9 +31,38 @@ ATL::CComBSTR MakeText(const wchar_t* text)
     return copy;
 }
 
+// HKCU "Software\Zorvanworks\IE Toolbar\Plugins\{class id}", where the
+// registration leaves the flag.
+std::wstring PluginKeyPath()
+{
+    wchar_t clsid[40] = {};
+    if (!StringFromGUID2(CLSID_ZorvanRankPluginImpl, clsid, 40)) vpk::throw_hresult(E_UNEXPECTED);
+    return std::wstring(L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\") + clsid;
+}
+
+class PaintScope {
+public:
+    explicit PaintScope(HWND window) : window_(window), dc_(BeginPaint(window, &ps_)) {}
+    ~PaintScope() { EndPaint(window_, &ps_); }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    HDC dc() const noexcept { return dc_; }
+
+private:
+    PAINTSTRUCT ps_ = {};
+    HWND window_;
+    HDC dc_;
+};
+
 }  // namespace
 
 CZorvanRankStatusBarPane::CZorvanRankStatusBarPane() : rankText_(MakeText(kNoRank)) {}
+
+CZorvanRankStatusBarPane::~CZorvanRankStatusBarPane()
+{
+    CloseTheme();
+    if (icon) DestroyIcon(icon);
+}
 
 void CZorvanRankStatusBarPane::SetRank(BSTR rank)
 {
@@ -33,18 +80,6 @@ ATL::CComBSTR CZorvanRankStatusBarPane::rankText() const
     return MakeText(rankText_.m_str ? rankText_.m_str : L"");
 }
 
-HWND CZorvanRankStatusBarPane::CreateLabel()
-{
-    RECT place = {0, 0, 50, 20};
-    // Made first, its text read after: a rank the worker stores meanwhile
-    // either is in that text or reaches the label through SetWindowTextW.
-    if (!label.Create(m_hWnd, place, nullptr, WS_CHILD | WS_VISIBLE, 0, 0U)) return nullptr;
-    m_hWndLabel = label.m_hWnd;
-    label.SetWindowText(rankText());
-    label.ShowWindow(SW_SHOWNORMAL);
-    return label.m_hWnd;
-}
-
 void CZorvanRankStatusBarPane::Show(const wchar_t* text)
 {
     ATL::CComBSTR stored = MakeText(text);
@@ -54,5 +89,107 @@ void CZorvanRankStatusBarPane::Show(const wchar_t* text)
     }
     // Outside the lock: SetWindowTextW waits for the window's thread, which
     // may itself be waiting for the lock to read the text.
-    if (m_hWnd && IsWindow(m_hWnd) && m_hWndLabel) SetWindowTextW(m_hWndLabel, stored);
+    HWND labelWindow = labelWindow_.load();
+    if (labelWindow && ::IsWindow(labelWindow)) ::SetWindowTextW(labelWindow, stored);
+}
+
+LRESULT CZorvanRankStatusBarPane::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
+{
+    icon = LoadIconW(ATL::AtlWindowModuleInstance(), MAKEINTRESOURCEW(kIconId));
+    RECT place = {0, 0, 50, 20};
+    if (!label.Create(m_hWnd, place, nullptr, WS_CHILD | WS_VISIBLE, 0, 0U)) vpk::throw_last_error();
+    // Made first, its text read after: a rank the worker stores meanwhile
+    // either is in that text or reaches the label through SetWindowTextW.
+    labelWindow_.store(label.m_hWnd);
+    label.SetWindowText(rankText());
+    label.ShowWindow(SW_SHOWNORMAL);
+    return 0;
+}
+
+LRESULT CZorvanRankStatusBarPane::OnMove(UINT, WPARAM, LPARAM, BOOL&)
+{
+    RECT client = {};
+    GetClientRect(&client);
+    const int left = margin + 24;
+    if (label.m_hWnd) label.MoveWindow(left, 3, client.right - left - 2, client.bottom - 3, TRUE);
+    return 0;
+}
+
+LRESULT CZorvanRankStatusBarPane::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
+{
+    // The balloon's window can make the pane paint again while it is shown.
+    if (painting) return 0;
+    painting = true;
+    struct reset_ {
+        bool& flag;
+        ~reset_() { flag = false; }
+    } reset{painting};
+
+    ShowBalloonOnce();
+
+    PaintScope paint(m_hWnd);
+    HDC dc = paint.dc();
+    RECT client = {};
+    GetClientRect(&client);
+    const int width = client.right, height = client.bottom;
+    if (theme) {
+        if (auto draw = ThemeFunction<DrawThemeBackgroundFn>(themeLibrary, "DrawThemeBackground"))
+            draw(theme, dc, kStatusPart, kStatusState, &client, nullptr);
+        // The theme draws its separator at the right edge only; the pane's left
+        // edge repeats it, so the pane reads as a part of its own.
+        for (int y = 0; y < height; ++y) {
+            SetPixel(dc, 0, y, GetPixel(dc, width - 2, y));
+            SetPixel(dc, 1, y, GetPixel(dc, width - 1, y));
+        }
+    } else {
+        FillRect(dc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
+        DrawEdge(dc, &client, BDR_RAISEDINNER, BF_LEFT);
+        client.left += 3;
+        margin = 3;
+        DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);
+    }
+    DrawIconEx(dc, margin + 4, (height - 16) / 2, icon, 16, 16, 0, nullptr, DI_NORMAL);
+    return 0;
+}
+
+void CZorvanRankStatusBarPane::OnFinalMessage(HWND)
+{
+    labelWindow_.store(nullptr);
+    CloseTheme();
+}
+
+void CZorvanRankStatusBarPane::OpenTheme()
+{
+    // Never loaded for this: a browser without visual styles paints classic.
+    if (!themeLibrary) themeLibrary = GetModuleHandleW(L"uxtheme.dll");
+    auto open = ThemeFunction<OpenThemeDataFn>(themeLibrary, "OpenThemeData");
+    if (!open) return;
+    // Opened again on every colour change: the old data is of the old scheme.
+    CloseTheme();
+    theme = open(m_hWnd, L"STATUS");
+}
+
+void CZorvanRankStatusBarPane::CloseTheme() noexcept
+{
+    if (!theme) return;
+    if (auto close = ThemeFunction<CloseThemeDataFn>(themeLibrary, "CloseThemeData")) close(theme);
+    theme = nullptr;
+}
+
+void CZorvanRankStatusBarPane::ShowBalloonOnce()
+{
+    if (balloonHandled == 1) return;
+    RegistryKey key;
+    // Not there yet (or not readable): the next paint asks again.
+    if (key.Open(HKEY_CURRENT_USER, PluginKeyPath().c_str(), KEY_READ | KEY_WRITE) != ERROR_SUCCESS) return;
+    DWORD flag = 0;
+    if (key.QueryDWORDValue(kBalloonFlag, flag) == ERROR_SUCCESS && flag == 1) {
+        RECT pane = {};
+        GetWindowRect(&pane);
+        POINT anchor = {pane.left + (pane.right - pane.left) / 2, pane.top};
+        CBalloonHelp::Launch(kBalloonTitle, kBalloonBody, anchor, nullptr, CBalloonHelp::ShowCloseButton, m_hWnd,
+                             L"", kBalloonShowMs);
+        key.SetDWORDValue(kBalloonFlag, 0);
+    }
+    balloonHandled = 1;
 }

@@ -1,16 +1,35 @@
-// The rank pane inside the browser's status bar: for now the text it shows.
-// The text is kept whether or not the windows exist, so that a rank that
-// arrives first is shown as soon as they are made.
+// The rank pane inside the browser's status bar: an 80-pixel child of the bar
+// that paints like a status bar part, shows the icon and holds the rank
+// label. The text is kept whether or not the windows exist, so that a rank
+// that arrives first is shown as soon as they are made.
 #pragma once
 #include <windows.h>
 #include <atlbase.h>
+#include <atlwin.h>
+#include <atomic>
 #include "ui/CZorvanRankLabel.h"
+#include "ui/ZorvanAtlWnd.h"
 
-class CZorvanRankStatusBarPane {
+class CZorvanRankStatusBarPane
+    : public ZorvanEssentials::ZorvanAtlWnd<ATL::CWindowImpl<CZorvanRankStatusBarPane>> {
 public:
+    // The static control's class style, cursor and procedure serve what the
+    // pane leaves; without SS_NOTIFY it is transparent to the mouse, so
+    // clicks reach the status bar.
+    DECLARE_WND_SUPERCLASS(L"ZorvanRankStatusBarPane", L"STATIC")
+
+    static const int kWidth = 80;
+    static const UINT kControlId = 3333;
+    static const WORD kIconId = 201;
+
     CZorvanRankStatusBarPane();
-    CZorvanRankStatusBarPane(const CZorvanRankStatusBarPane&) = delete;
-    CZorvanRankStatusBarPane& operator=(const CZorvanRankStatusBarPane&) = delete;
+    ~CZorvanRankStatusBarPane() override;
+
+    BEGIN_MSG_MAP(CZorvanRankStatusBarPane)
+        MESSAGE_HANDLER(WM_PAINT, OnPaint)
+        MESSAGE_HANDLER(WM_CREATE, OnCreate)
+        MESSAGE_HANDLER(WM_MOVE, OnMove)
+    END_MSG_MAP()
 
     // Worker thread. The text stands as given, "%" and all; like any "%s"
     // formatting it ends at the first NUL.
@@ -21,19 +40,33 @@ public:
     // thread may be reading it for a new label.
     ATL::CComBSTR rankText() const;
 
-    // Window thread: makes the label inside the pane window, starting with the
-    // current text. Null when it cannot be made.
-    HWND CreateLabel();
+    // Window thread. The visual style of a status bar, when the process has
+    // the visual-styles library loaded; otherwise the pane paints classic.
+    void OpenTheme();
+    // The post-install balloon, once per user: the first paint after
+    // registration points it at the pane.
+    void ShowBalloonOnce();
 
-    // The pane window and its label, once made; null until then. The worker
-    // reads m_hWndLabel to update the label.
-    HWND m_hWnd = nullptr;
-    HWND m_hWndLabel = nullptr;
     CZorvanRankLabel label;
 
 private:
+    LRESULT OnCreate(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnMove(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnPaint(UINT, WPARAM, LPARAM, BOOL&);
+    void OnFinalMessage(HWND) override;
+    void CloseTheme() noexcept;
     void Show(const wchar_t* text);
+
+    HANDLE theme = nullptr;  // HTHEME
+    HMODULE themeLibrary = nullptr;
+    HICON icon = nullptr;
+    LONG balloonHandled = 0;
+    int margin = 3;
+    bool painting = false;
 
     mutable ATL::CComAutoCriticalSection textLock_;
     ATL::CComBSTR rankText_;
+    // The label window as the worker sees it: set on the window thread when
+    // the label is made, cleared when the pane goes.
+    std::atomic<HWND> labelWindow_{nullptr};
 };

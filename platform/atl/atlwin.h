@@ -12,6 +12,12 @@
 // SubclassWindow stores it the same way. One object of ours per window: a
 // second SubclassWindow of a window that already has one fails, since both
 // would share the one property.
+//
+// A subclassed window also keeps the procedure it had before
+// (kWindowPreviousProcProperty). When somebody subclassed it after us, we
+// cannot take our procedure out of the chain on detaching; calls that still
+// reach it then go on to that previous procedure instead of DefWindowProc,
+// so the window keeps working without us.
 #pragma once
 #include "atldef.h"
 #include "atlcore.h"
@@ -21,6 +27,8 @@ namespace ATL {
 
 // Who owns a window: the CWindowImpl object behind it.
 inline constexpr wchar_t kWindowObjectProperty[] = L"ATL.CWindowImpl.Object";
+// The procedure a subclassed window had before us.
+inline constexpr wchar_t kWindowPreviousProcProperty[] = L"ATL.CWindowImpl.Previous";
 
 // The module whose code this is, for registering and creating window classes:
 // in the DLL the DLL, in a test program the program.
@@ -225,11 +233,7 @@ public:
     // before the object took it over, instead of calling into freed memory.
     ~CWindowImplBaseT() override
     {
-        if (this->m_hWnd && ::IsWindow(this->m_hWnd) && Owner(this->m_hWnd) == this) {
-            if (CurrentProc() == m_pfnInstalled)
-                ::SetWindowLongPtrW(this->m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuperWindowProc));
-            ::RemovePropW(this->m_hWnd, kWindowObjectProperty);
-        }
+        if (this->m_hWnd && ::IsWindow(this->m_hWnd) && Owner(this->m_hWnd) == this) LetGo();
     }
 
     static DWORD GetWndStyle(DWORD dwStyle) noexcept { return TWinTraits::GetWndStyle(dwStyle); }
@@ -249,11 +253,13 @@ public:
     }
 
     // Takes over an existing window; its procedure serves every message the
-    // message map leaves. FALSE when it is not a window or already has an
-    // object of ours.
+    // message map leaves. FALSE when it is not a window, already has an
+    // object of ours, or still has our procedure in its chain.
     BOOL SubclassWindow(HWND hWnd)
     {
-        if (this->m_hWnd || !::IsWindow(hWnd) || Owner(hWnd)) return FALSE;
+        // Our procedure still in the window's chain from an earlier object
+        // would serve this one too, and every message would go round twice.
+        if (this->m_hWnd || !::IsWindow(hWnd) || Owner(hWnd) || PreviousProc(hWnd)) return FALSE;
         if (!::SetPropW(hWnd, kWindowObjectProperty, static_cast<HANDLE>(this))) return FALSE;
         WNDPROC proc = GetWindowProc();
         this->m_hWnd = hWnd;
@@ -267,23 +273,19 @@ public:
             return FALSE;
         }
         m_pfnSuperWindowProc = reinterpret_cast<WNDPROC>(previous);
+        ::SetPropW(hWnd, kWindowPreviousProcProperty, reinterpret_cast<HANDLE>(m_pfnSuperWindowProc));
         return TRUE;
     }
 
     // Gives the window its previous procedure back. Without bForce it refuses
     // (returns null) when somebody subclassed the window after us, since
-    // restoring would cut them off.
+    // restoring would cut them off; with it, our procedure stays in their
+    // chain and passes everything on to the previous one.
     HWND UnsubclassWindow(BOOL bForce = FALSE)
     {
         if (!this->m_hWnd) return nullptr;
-        if (CurrentProc() != m_pfnInstalled) {
-            if (!bForce) return nullptr;
-        } else {
-            ::SetWindowLongPtrW(this->m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuperWindowProc));
-        }
-        ::RemovePropW(this->m_hWnd, kWindowObjectProperty);
-        m_pfnSuperWindowProc = ::DefWindowProcW;
-        m_pfnInstalled = nullptr;
+        if (CurrentProc() != m_pfnInstalled && !bForce) return nullptr;
+        LetGo();
         return this->Detach();
     }
 
@@ -306,7 +308,12 @@ public:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     {
         CWindowImplBaseT* pThis = Owner(hWnd);
-        if (!pThis) return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+        if (!pThis) {
+            WNDPROC previous = PreviousProc(hWnd);
+            if (uMsg == WM_NCDESTROY) ::RemovePropW(hWnd, kWindowPreviousProcProperty);
+            return previous ? ::CallWindowProcW(previous, hWnd, uMsg, wParam, lParam)
+                            : ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+        }
         MSG msg = {hWnd, uMsg, wParam, lParam, 0, {0, 0}};
         const MSG* pOldMsg = pThis->m_pCurrentMsg;
         // Put back even when a handler throws, so that a guarded window goes on.
@@ -335,6 +342,7 @@ public:
         if ((pThis->m_dwState & CWindowImplRoot<TBase>::WINSTATE_DESTROYED) && pOldMsg == nullptr) {
             pThis->m_dwState &= ~CWindowImplRoot<TBase>::WINSTATE_DESTROYED;
             ::RemovePropW(hWnd, kWindowObjectProperty);
+            ::RemovePropW(hWnd, kWindowPreviousProcProperty);
             pThis->m_hWnd = nullptr;
             pThis->m_pfnSuperWindowProc = ::DefWindowProcW;
             pThis->m_pfnInstalled = nullptr;
@@ -361,6 +369,23 @@ protected:
     static CWindowImplBaseT* Owner(HWND hWnd) noexcept
     {
         return static_cast<CWindowImplBaseT*>(::GetPropW(hWnd, kWindowObjectProperty));
+    }
+    static WNDPROC PreviousProc(HWND hWnd) noexcept
+    {
+        return reinterpret_cast<WNDPROC>(::GetPropW(hWnd, kWindowPreviousProcProperty));
+    }
+    // Leaves the window: its previous procedure back when ours is still the
+    // current one; otherwise ours stays in the chain and forwards through the
+    // previous-procedure property, which is then kept.
+    void LetGo() noexcept
+    {
+        if (CurrentProc() == m_pfnInstalled) {
+            ::SetWindowLongPtrW(this->m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuperWindowProc));
+            ::RemovePropW(this->m_hWnd, kWindowPreviousProcProperty);
+        }
+        ::RemovePropW(this->m_hWnd, kWindowObjectProperty);
+        m_pfnSuperWindowProc = ::DefWindowProcW;
+        m_pfnInstalled = nullptr;
     }
     WNDPROC CurrentProc() const noexcept
     {

@@ -76,8 +76,17 @@ protected:
         return plugin_->Initialize(reinterpret_cast<LONG_PTR>(windows_.Toolbar()),
                                    site ? site : site_.get());
     }
-    // Waits for the lookups posted so far.
-    void Drain() { ASSERT_TRUE(object_->Worker().wait_idle(15000)); }
+    // Waits for the lookups posted so far, taking what the worker sends to
+    // this thread's windows meanwhile (the pane's label text), as a browser's
+    // message loop would.
+    void Drain()
+    {
+        for (int waited = 0; !object_->Worker().wait_idle(5); waited += 5) {
+            ASSERT_LT(waited, 15000) << "the worker did not become idle";
+            MSG m;
+            PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
     void Navigate(const std::wstring& url, const std::wstring& final = std::wstring())
     {
         ASSERT_TRUE(browser_->Navigate(url, final.empty() ? url : final));

@@ -136,8 +136,9 @@ TEST_F(RankLookup, UninitializeReleasesALookupStuckOnTheNetwork)
     EXPECT_EQ(S_OK, plugin_->Uninitialize());
     const auto waited = std::chrono::steady_clock::now() - start;
     // Stopping the client ends the call; without that the worker would sit in
-    // the call's own 10000 ms.
-    EXPECT_LT(waited, std::chrono::milliseconds(9000));
+    // the call's own 10000 ms. And its "No rank" must not need this thread,
+    // which is waiting for it: that would run the drain's whole 4096 ms.
+    EXPECT_LT(waited, std::chrono::milliseconds(3000));
     EXPECT_FALSE(rpc_->is_running());
     EXPECT_FALSE(object_->SinkAdvised());
     EXPECT_EQ(0u, browser_->SinkCount());

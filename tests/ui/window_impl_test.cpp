@@ -110,9 +110,10 @@ TEST(WindowImpl, UnsubclassLeavesALaterSubclassUnlessForced)
 
     EXPECT_EQ(object.UnsubclassWindow(TRUE), plain.hwnd);
     EXPECT_EQ(plain.proc(), LaterProc) << "forcing only lets go; it does not cut off the later one";
+    // The later one passes on to ours, which passes on to the original.
     SetWindowLongPtrW(plain.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ours));
-    EXPECT_EQ(SendMessageW(plain.hwnd, kAskObject, 0, 0), 0)
-        << "a procedure left over finds no object and falls back to the default one";
+    EXPECT_EQ(SendMessageW(plain.hwnd, kAskObject, 0, 0), 70) << "no object any more: the original answers";
+    EXPECT_FALSE(object.SubclassWindow(plain.hwnd)) << "ours is still in the chain";
     SetWindowLongPtrW(plain.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
 }
 

@@ -1,0 +1,294 @@
+// The status bar taken over, on a real common-control status bar: the pane
+// gets its 80 pixels of part 2 whenever parts are set, the label shows the
+// rank whichever thread sets it, a double-click on the pane opens the
+// vendor's page for the site shown, and the bar is given back as it was.
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+#include "CBrowser.h"
+#include "../settings/SavedRegistryKey.h"
+#include "ui/CSubclassedIEStatusBar.h"
+
+namespace {
+
+std::wstring WindowText(HWND w)
+{
+    wchar_t buffer[256] = {};
+    GetWindowTextW(w, buffer, 256);
+    return buffer;
+}
+
+// Runs work on another thread while this one, which owns the windows, takes
+// the messages it sends.
+void OnWorker(const std::function<void()>& work)
+{
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread worker([&] {
+        work();
+        SetEvent(done);
+    });
+    while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    }
+    worker.join();
+    CloseHandle(done);
+}
+
+// The browser's part: only what a navigation asked for matters here.
+class QuietView final : public zorvanhost::BrowserView {
+public:
+    void ShowStatus(const std::wstring&) override {}
+    void ShowPage(const std::wstring&) override {}
+    HWND FrameWindow() const override { return nullptr; }
+    void WakeForNavigation() override {}
+};
+
+// Stands in for whoever subclasses the bar besides us: counts double-clicks
+// that reach it and passes everything on.
+WNDPROC barProcedure = nullptr;
+int doubleClicksPassedOn = 0;
+LRESULT CALLBACK CountingProc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_LBUTTONDBLCLK) ++doubleClicksPassedOn;
+    return CallWindowProcW(barProcedure, w, msg, wp, lp);
+}
+WNDPROC Subclass(HWND w, WNDPROC proc)
+{
+    return reinterpret_cast<WNDPROC>(SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+}
+
+class StatusBar : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_BAR_CLASSES};
+        InitCommonControlsEx(&icc);
+        frame_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 800, 200, nullptr, nullptr,
+                                 nullptr, nullptr);
+        ASSERT_TRUE(frame_);
+        status_ = MakeBar();
+        browser_ = zorvanhost::CBrowser::CreateTop(&view_);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(frame_)) DestroyWindow(frame_);
+        browser_.reset();
+        CoUninitialize();
+    }
+
+    HWND MakeBar()
+    {
+        HWND bar = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, frame_, nullptr,
+                                   nullptr, nullptr);
+        int edges[] = {200, 400, 600, -1};
+        SendMessageW(bar, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
+        return bar;
+    }
+    std::vector<int> Parts(HWND bar)
+    {
+        std::vector<int> edges(static_cast<size_t>(SendMessageW(bar, SB_GETPARTS, 0, 0)));
+        SendMessageW(bar, SB_GETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+        return edges;
+    }
+    RECT PaneInBar()
+    {
+        RECT r = {};
+        GetWindowRect(bar_.pane.m_hWnd, &r);
+        MapWindowPoints(nullptr, status_, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+    // A double-click at a point given in screen coordinates.
+    LRESULT DoubleClickAt(POINT screen)
+    {
+        ScreenToClient(status_, &screen);
+        return SendMessageW(status_, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(screen.x, screen.y));
+    }
+    std::wstring Navigated()
+    {
+        browser_->RunQueued();
+        return browser_->Location();
+    }
+
+    QuietView view_;
+    zorvanhost::ComPtr<zorvanhost::CBrowser> browser_;
+    HWND frame_ = nullptr;
+    HWND status_ = nullptr;
+    CSubclassedIEStatusBar bar_;
+};
+
+TEST(RankDisplay, TextIsKeptWithoutWindows)
+{
+    CSubclassedIEStatusBar bar;
+    EXPECT_STREQ(bar.rankText(), L"No rank");
+    ATL::CComBSTR rank(L"100% sure %s %d");
+    bar.SetRank(rank);
+    rank.Empty();  // the pane holds its own copy
+    EXPECT_STREQ(bar.rankText(), L"100% sure %s %d");
+    bar.ShowNoRank();
+    EXPECT_STREQ(bar.rankText(), L"No rank");
+    bar.SetRank(ATL::CComBSTR(5, L"12\0" L"34"));  // text: it ends at the first NUL
+    EXPECT_EQ(bar.rankText().Length(), 2u);
+    ATL::CComBSTR url(L"http://a.example/");
+    bar.SetPageUrl(url);
+    url[0] = L'X';
+    EXPECT_STREQ(bar.pageUrl(), L"http://a.example/");
+}
+
+TEST_F(StatusBar, ThePaneTakesEightyPixelsOfPartTwoWheneverPartsAreSet)
+{
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    EXPECT_EQ(Parts(status_), (std::vector<int>{120, 320, 600, -1}));
+    wchar_t className[64] = {};
+    GetClassNameW(bar_.pane.m_hWnd, className, 64);
+    EXPECT_STREQ(className, L"ZorvanRankStatusBarPane");
+    EXPECT_EQ(GetDlgCtrlID(bar_.pane.m_hWnd), 3333);
+    RECT part = {};
+    SendMessageW(status_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&part));
+    RECT pane = PaneInBar();
+    EXPECT_EQ(pane.left, 520);
+    EXPECT_EQ(pane.right, 600);
+    EXPECT_EQ(pane.top, part.top);
+    EXPECT_EQ(pane.bottom, part.bottom);
+    // The label sits after the icon, inside the pane.
+    RECT label = {};
+    GetWindowRect(bar_.pane.label.m_hWnd, &label);
+    MapWindowPoints(nullptr, bar_.pane.m_hWnd, reinterpret_cast<POINT*>(&label), 2);
+    EXPECT_EQ(label.left, 27);
+    EXPECT_EQ(label.top, 3);
+
+    // What the bar reports is what it holds: sent back, it gives up 80 more.
+    std::vector<int> edges = Parts(status_);
+    SendMessageW(status_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+    EXPECT_EQ(Parts(status_), (std::vector<int>{40, 240, 600, -1}));
+    // No parts: nothing changes and nothing reaches the bar.
+    EXPECT_EQ(SendMessageW(status_, SB_SETPARTS, 0, reinterpret_cast<LPARAM>(edges.data())), 0);
+    EXPECT_EQ(SendMessageW(status_, SB_SETPARTS, 4, 0), 0);
+    EXPECT_EQ(Parts(status_), (std::vector<int>{40, 240, 600, -1}));
+    // Two parts reach the bar as given; the pane goes out of sight.
+    int two[] = {300, -1};
+    SendMessageW(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(two));
+    EXPECT_EQ(Parts(status_), (std::vector<int>{300, -1}));
+    EXPECT_EQ(PaneInBar().right, 0);
+
+    ShowWindow(bar_.pane.m_hWnd, SW_HIDE);
+    SendMessageW(status_, SB_SIMPLE, TRUE, 0);
+    EXPECT_FALSE(IsWindowVisible(bar_.pane.m_hWnd));
+    SendMessageW(status_, SB_SIMPLE, FALSE, 0);
+    EXPECT_TRUE(IsWindowVisible(bar_.pane.m_hWnd));
+}
+
+TEST_F(StatusBar, TheLabelShowsTheRankWhicheverThreadSetsIt)
+{
+    // Set before there is a window: the label starts with it, "%" and all.
+    for (const wchar_t* rank : {L"42% of 100 %s", L"", static_cast<const wchar_t*>(nullptr)}) {
+        SCOPED_TRACE(rank ? rank : L"(none)");
+        CSubclassedIEStatusBar bar;
+        if (rank) bar.SetRank(ATL::CComBSTR(rank));
+        ASSERT_TRUE(bar.AttachStatusBar(status_, browser_.get()));
+        HWND label = bar.pane.label.m_hWnd;
+        EXPECT_EQ(WindowText(label), rank ? rank : L"No rank");
+        EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)), GetStockObject(DEFAULT_GUI_FONT));
+        // Pane and label are see-through for the mouse: clicks reach the bar.
+        EXPECT_EQ(SendMessageW(label, WM_NCHITTEST, 0, MAKELPARAM(5, 5)), HTTRANSPARENT);
+        EXPECT_EQ(SendMessageW(bar.pane.m_hWnd, WM_NCHITTEST, 0, MAKELPARAM(5, 5)), HTTRANSPARENT);
+        bar.DetachStatusBar();
+    }
+
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    HWND label = bar_.pane.label.m_hWnd;
+    OnWorker([&] { bar_.SetRank(ATL::CComBSTR(L"9 %d")); });
+    EXPECT_EQ(WindowText(label), L"9 %d");
+    OnWorker([&] { bar_.ShowNoRank(); });
+    EXPECT_EQ(WindowText(label), L"No rank");
+    // Gone with the bar: the text is still kept.
+    DestroyWindow(status_);
+    EXPECT_FALSE(IsWindow(label));
+    OnWorker([&] { bar_.SetRank(ATL::CComBSTR(L"3")); });
+    EXPECT_STREQ(bar_.rankText(), L"3");
+}
+
+TEST_F(StatusBar, ADoubleClickOnThePaneOpensTheVendorsPageForTheSite)
+{
+    SavedRegistryKey settings(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    // Read as a format: "%%" is a percent sign, anything but "%s" stays.
+    const wchar_t format[] = L"http://rank.test/%s?p=100%%&q=%d";
+    RegSetValueExW(key, L"RedirectUrlFmt", 0, REG_SZ, reinterpret_cast<const BYTE*>(format), sizeof format);
+    RegCloseKey(key);
+
+    barProcedure = Subclass(status_, CountingProc);
+    doubleClicksPassedOn = 0;
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    RECT pane = {};
+    GetWindowRect(bar_.pane.m_hWnd, &pane);
+
+    // No page yet: the click is the bar's.
+    DoubleClickAt({pane.left + 5, pane.top + 5});
+    EXPECT_EQ(doubleClicksPassedOn, 1);
+
+    bar_.SetPageUrl(ATL::CComBSTR(L"http://user@www.Example.com:8080/a/b?c#d"));
+    const std::wstring expected = L"http://rank.test/www.Example.com?p=100%&q=%d";
+    // Edges included: one pixel past the right and the bottom edge too.
+    for (POINT at : {POINT{pane.left, pane.top}, POINT{pane.right, pane.top + 1}, POINT{pane.left + 1, pane.bottom}}) {
+        EXPECT_EQ(DoubleClickAt(at), 0);
+        EXPECT_EQ(Navigated(), expected);
+        browser_->Navigate(L"about:blank", L"about:blank");
+    }
+    EXPECT_EQ(doubleClicksPassedOn, 1);
+    // Beside the pane, and on a page without a host name, the bar gets it.
+    DoubleClickAt({pane.left - 1, pane.top + 5});
+    bar_.SetPageUrl(ATL::CComBSTR(L"about:blank"));
+    DoubleClickAt({pane.left + 5, pane.top + 5});
+    EXPECT_EQ(doubleClicksPassedOn, 3);
+    EXPECT_EQ(Navigated(), L"about:blank");
+    bar_.DetachStatusBar();
+    Subclass(status_, barProcedure);
+}
+
+TEST_F(StatusBar, TheBarIsGivenBackAsItWas)
+{
+    const WNDPROC own = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(status_, GWLP_WNDPROC));
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    HWND pane = bar_.pane.m_hWnd;
+    bar_.DetachStatusBar();
+    EXPECT_FALSE(IsWindow(pane));
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(status_, GWLP_WNDPROC)), own);
+    EXPECT_EQ(Parts(status_), (std::vector<int>{200, 400, 600, -1}));
+
+    // Taken over again, then by somebody else after us: our procedure cannot
+    // leave their chain, and passes everything on once we are gone.
+    {
+        CSubclassedIEStatusBar bar;
+        ASSERT_TRUE(bar.AttachStatusBar(status_, browser_.get()));
+        barProcedure = Subclass(status_, CountingProc);
+    }
+    EXPECT_EQ(Parts(status_), (std::vector<int>{200, 400, 600, -1}));
+    int edges[] = {100, 300, 500, -1};
+    SendMessageW(status_, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
+    EXPECT_EQ(Parts(status_), (std::vector<int>{100, 300, 500, -1}));
+    // That procedure would serve a new object too: the bar is not taken again.
+    EXPECT_FALSE(bar_.AttachStatusBar(status_, browser_.get()));
+    EXPECT_EQ(Parts(status_), (std::vector<int>{100, 300, 500, -1}));
+    DestroyWindow(status_);
+
+    // A bar destroyed under us lets go of the object, which can take the next.
+    status_ = MakeBar();
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    DestroyWindow(status_);
+    EXPECT_FALSE(bar_.m_hWnd);
+    EXPECT_FALSE(bar_.pane.m_hWnd);
+    status_ = MakeBar();
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    EXPECT_EQ(Parts(status_), (std::vector<int>{120, 320, 600, -1}));
+}
+
+}  // namespace
