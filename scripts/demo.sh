@@ -59,9 +59,15 @@ step "the toolbar host drives a browser through server/demo/navigation.txt"
 cp "$root/server/demo/navigation.txt" "$demo/navigation.txt"
 timeout 180 wine "$host" /script "$(winpath "$demo/navigation.txt")" "$clsid" </dev/null >"$demo/host.log" 2>&1 &
 host_pid=$!
-# The screenshot is taken while the script holds the finished page on screen.
-shot=""
+# Two screenshots: soon after the first rank arrives, when the pane has
+# painted for the first time (after a fresh registration the post-install
+# balloon points at it then), and while the script holds the last page.
+shot="" first_shot=""
 for _ in $(seq 600); do
+  if [ -z "$first_shot" ] && grep -qs ' SetValue ZorvanRank=' "$demo/host.log"; then
+    sleep 1
+    import -window root "$demo/toolbar-first-rank.png" && first_shot=$demo/toolbar-first-rank.png
+  fi
   if grep -qs ' hold ' "$demo/host.log"; then
     sleep 1
     import -window root "$demo/toolbar.png" && shot=$demo/toolbar.png
@@ -81,6 +87,7 @@ else
   echo "  no ranks (host exit status $host_status); the rank service's log:"
   sed 's/^/  /' "$demo/service/log" | tail -n 20
 fi
+[ -n "$first_shot" ] && echo "screenshot at the first rank: $first_shot"
 [ -n "$shot" ] && echo "screenshot of the toolbar window: $shot"
 
 step "unregistering"

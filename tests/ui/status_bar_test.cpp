@@ -292,3 +292,73 @@ TEST_F(StatusBar, TheBarIsGivenBackAsItWas)
 }
 
 }  // namespace
+
+namespace {
+
+const wchar_t kPluginKey[] = L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\{41521912-2484-4C1B-BCD8-3D8EF6BADA90}";
+
+HWND Balloon()
+{
+    return FindWindowExW(nullptr, nullptr, L"BalloonHelpClass", nullptr);
+}
+
+void Paint(HWND pane)
+{
+    InvalidateRect(pane, nullptr, TRUE);
+    UpdateWindow(pane);
+}
+
+}  // namespace
+
+TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
+{
+    SavedRegistryKey saved(HKEY_CURRENT_USER, kPluginKey);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kPluginKey);
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    HWND pane = bar_.pane.m_hWnd;
+    // No key yet (registration still to come): nothing, and the next paint
+    // asks again.
+    Paint(pane);
+    EXPECT_FALSE(Balloon());
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kPluginKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    DWORD one = 1;
+    RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    Paint(pane);
+    HWND balloon = Balloon();
+    ASSERT_TRUE(balloon);
+    wchar_t title[64] = {};
+    GetWindowTextW(balloon, title, 64);
+    EXPECT_STREQ(title, L"Did you notice the ZorvanRank?");
+    // Its tip on the middle of the pane's top edge.
+    RECT paneRect = {}, balloonRect = {};
+    GetWindowRect(pane, &paneRect);
+    GetWindowRect(balloon, &balloonRect);
+    EXPECT_GE((paneRect.left + paneRect.right) / 2, balloonRect.left);
+    EXPECT_LE((paneRect.left + paneRect.right) / 2, balloonRect.right);
+    DWORD flag = 7, size = sizeof flag;
+    EXPECT_EQ(RegQueryValueExW(key, L"DisplayPostinstallBalloon", nullptr, nullptr, reinterpret_cast<BYTE*>(&flag),
+                               &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(flag, 0u);
+    DestroyWindow(balloon);
+
+    // Once per pane, and once per user: set again, later paints of this pane
+    // and the first of a new one show nothing while the flag is 0 or not a
+    // DWORD; a wrong type stays as it is.
+    RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    Paint(pane);
+    EXPECT_FALSE(Balloon());
+    RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
+    CSubclassedIEStatusBar other;
+    HWND otherBar = MakeBar();
+    ASSERT_TRUE(other.AttachStatusBar(otherBar, browser_.get()));
+    Paint(other.pane.m_hWnd);
+    EXPECT_FALSE(Balloon());
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"DisplayPostinstallBalloon", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    RegCloseKey(key);
+}
