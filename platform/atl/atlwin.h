@@ -126,6 +126,33 @@ public:
     DWORD GetStyle() const noexcept { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_STYLE)); }
     DWORD GetExStyle() const noexcept { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)); }
 
+    // Timers, drawing, coordinates, shape and mouse capture.
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer = nullptr) const noexcept
+    {
+        return ::SetTimer(m_hWnd, nIDEvent, nElapse, lpfnTimer);
+    }
+    BOOL KillTimer(UINT_PTR nIDEvent) const noexcept { return ::KillTimer(m_hWnd, nIDEvent); }
+    HDC GetDC() const noexcept { return ::GetDC(m_hWnd); }
+    HDC GetWindowDC() const noexcept { return ::GetWindowDC(m_hWnd); }
+    int ReleaseDC(HDC hDC) const noexcept { return ::ReleaseDC(m_hWnd, hDC); }
+    HDC BeginPaint(LPPAINTSTRUCT lpPaint) const noexcept { return ::BeginPaint(m_hWnd, lpPaint); }
+    void EndPaint(LPPAINTSTRUCT lpPaint) const noexcept { ::EndPaint(m_hWnd, lpPaint); }
+    BOOL ClientToScreen(LPPOINT lpPoint) const noexcept { return ::ClientToScreen(m_hWnd, lpPoint); }
+    BOOL ScreenToClient(LPPOINT lpPoint) const noexcept { return ::ScreenToClient(m_hWnd, lpPoint); }
+    int SetWindowRgn(HRGN hRgn, BOOL bRedraw = FALSE) const noexcept { return ::SetWindowRgn(m_hWnd, hRgn, bRedraw); }
+    int GetWindowRgn(HRGN hRgn) const noexcept { return ::GetWindowRgn(m_hWnd, hRgn); }
+    BOOL SetWindowPos(HWND hWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags) const noexcept
+    {
+        return ::SetWindowPos(m_hWnd, hWndInsertAfter, x, y, cx, cy, nFlags);
+    }
+    BOOL RedrawWindow(LPCRECT lpRectUpdate = nullptr, HRGN hRgnUpdate = nullptr,
+                      UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE) const noexcept
+    {
+        return ::RedrawWindow(m_hWnd, lpRectUpdate, hRgnUpdate, flags);
+    }
+    HWND SetCapture() const noexcept { return ::SetCapture(m_hWnd); }
+    HWND GetDlgItem(int nID) const noexcept { return ::GetDlgItem(m_hWnd, nID); }
+
     HWND m_hWnd;
 };
 
