@@ -2,7 +2,7 @@
 // started again with VPK_FATAL_CHILD set.
 #include <gtest/gtest.h>
 #include <string>
-#include "fake_process_log.h"
+#include "vpk/module.h"
 #include "vpk/com_exception.h"
 #include "vpk/handle.h"
 
@@ -34,7 +34,9 @@ BOOL CALLBACK find_box(HWND w, LPARAM p)
 TEST(fatal_error, shows_the_box_and_ends_the_process_with_the_code)
 {
     if (GetEnvironmentVariableW(L"VPK_FATAL_CHILD", nullptr, 0)) {
-        vpk_test::test_module m;  // with the in-memory log: initialize keeps the source name
+        // Initialized, the module keeps the source name that titles the box.
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        vpk::module m;
         m.initialize(SysAllocString(L"vpk.fatal"), GetModuleHandleW(nullptr));
         vpk::fatal_error(fatal_code);
     }

@@ -2,7 +2,7 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-#include "fake_process_log.h"
+#include "module_scope.h"
 #include "vpk/thread.h"
 
 using vpk::com_exception;
@@ -10,14 +10,12 @@ using vpk_test::module_scope;
 
 namespace {
 
-// Runs a function object as an action.
 template <class F>
 std::unique_ptr<vpk::thread::action_> action(F f)
 {
     return std::unique_ptr<vpk::thread::action_>(new vpk::thread::action_impl_<F>(new F(std::move(f))));
 }
 
-// A thread whose loop never ends.
 class stuck_thread : public vpk::thread {
 protected:
     int run() override
@@ -31,31 +29,29 @@ protected:
     void on_start() override { throw std::runtime_error("no resources for the worker"); }
 };
 
-struct recorder {
-    std::vector<int> order;
-    void first() { order.push_back(1); }
-};
-
 }  // namespace
 
 TEST(thread, runs_posted_actions_in_order_and_goes_idle_after_the_last)
 {
     module_scope scope;
     vpk::thread worker;
-    EXPECT_FALSE(worker.is_running());
     worker.start(THREAD_PRIORITY_ABOVE_NORMAL, true);
     EXPECT_TRUE(worker.is_running());
     EXPECT_TRUE(worker.wait_idle(0));
 
-    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    vpk::unique_handle gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<int> order;
-    worker.post(action([&] { WaitForSingleObject(gate, 10000); order.push_back(1); }));
+    worker.post(action([&] {
+        WaitForSingleObject(gate.get(), 10000);
+        order.push_back(1);
+        // An action may post another: it runs after those already queued.
+        worker.post(action([&] { order.push_back(3); }));
+    }));
     worker.post(action([&] { order.push_back(2); }));
-    EXPECT_FALSE(worker.wait_idle(50)) << "idle only after the second action";
-    SetEvent(gate);
+    EXPECT_FALSE(worker.wait_idle(50)) << "idle only after the last action";
+    SetEvent(gate.get());
     ASSERT_TRUE(worker.wait_idle(10000));
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-    CloseHandle(gate);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 
     EXPECT_EQ(worker.shutdown(10000), 0u);
     EXPECT_FALSE(worker.is_running());
@@ -73,27 +69,13 @@ TEST(thread, a_failing_action_is_reported_and_the_next_one_runs)
     worker.post(action([&] { later_ran = true; }));
     ASSERT_TRUE(worker.wait_idle(10000));
     EXPECT_TRUE(later_ran);
-    EXPECT_TRUE(scope.log()->contains(L"REPORT 80040202 action went wrong"));
-    EXPECT_TRUE(scope.log()->contains(L"REPORT 80070005"));
     EXPECT_EQ(worker.shutdown(10000), 0u);
+    EXPECT_TRUE(scope.logged("0x80040202 {8C1F3E5A-2D47-4B9E-A6C3-5F0B7E91D24C}: action went wrong"))
+        << scope.log_text();
+    EXPECT_TRUE(scope.logged("0x80070005")) << scope.log_text();
 }
 
-TEST(thread, actions_may_post_actions_and_call_members)
-{
-    module_scope scope;
-    vpk::thread worker;
-    worker.start(THREAD_PRIORITY_NORMAL, true);
-    recorder r;
-    worker.post(action([&] {
-        worker.post(std::unique_ptr<vpk::mem_fun_0<recorder, void>>(
-            new vpk::mem_fun_0<recorder, void>(&r, &recorder::first)));
-    }));
-    ASSERT_TRUE(worker.wait_idle(10000));
-    EXPECT_EQ(r.order, (std::vector<int>{1}));
-    worker.shutdown(10000);
-}
-
-TEST(thread, start_twice_fails_with_e_fail)
+TEST(thread, start_twice_fails_and_a_stopped_thread_starts_again)
 {
     module_scope scope;
     vpk::thread worker;
@@ -105,7 +87,7 @@ TEST(thread, start_twice_fails_with_e_fail)
         EXPECT_EQ(e.hr(), E_FAIL);
     }
     worker.shutdown(10000);
-    worker.start(THREAD_PRIORITY_NORMAL, true);  // restartable after shutdown
+    worker.start(THREAD_PRIORITY_NORMAL, true);
     EXPECT_EQ(worker.shutdown(10000), 0u);
 }
 
@@ -127,12 +109,12 @@ TEST(thread, a_thread_that_does_not_quit_is_killed_after_the_time_out)
     EXPECT_EQ(worker.shutdown(100), 1u);
     EXPECT_EQ(destroyed, 2) << "the actions that never ran are deleted";
     EXPECT_FALSE(worker.is_running());
-    wchar_t expected[200];
-    swprintf(expected, 200,
-             L"1 vpk::thread::shutdown(): The thread 0x%08X does not respond to shutdown message within 100 msecs. "
-             L"\nForcing kill()...",
-             static_cast<unsigned>(id));
-    EXPECT_TRUE(scope.log()->contains(expected)) << "notice missing";
+    char expected[160];
+    snprintf(expected, sizeof expected,
+             " 1 vpk.test %lu vpk::thread::shutdown(): The thread 0x%08X does not respond to shutdown message "
+             "within 100 msecs. \r\n\tForcing kill()...",
+             GetCurrentThreadId(), static_cast<unsigned>(id));
+    EXPECT_TRUE(scope.logged(expected)) << scope.log_text();
 }
 
 TEST(thread, a_failing_on_start_is_rethrown_by_start)
@@ -147,7 +129,7 @@ TEST(thread, a_failing_on_start_is_rethrown_by_start)
         ATL::CComBSTR text;
         ASSERT_TRUE(e.record());
         e.record()->GetDescription(&text);
-        EXPECT_EQ(std::wstring(text), L"no resources for the worker");
+        EXPECT_STREQ(text, L"no resources for the worker");
     }
     EXPECT_EQ(worker.shutdown(10000), static_cast<DWORD>(vpk::VPK_E_STD_EXCEPTION));
     EXPECT_EQ(scope.module().thread_count(), 1u) << "the worker detached itself";
@@ -158,12 +140,11 @@ TEST(thread, a_failing_on_start_is_rethrown_by_start)
 // worker's own single-threaded CoInitialize fails.
 TEST(thread, a_failing_com_initialization_is_rethrown_by_start)
 {
-    module_scope scope;
-    scope.module().thread_attach_hook = [] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); };
-    vpk::thread worker;
     for (bool with_log : {true, false}) {
         SCOPED_TRACE(with_log ? "with the component" : "without");
-        if (!with_log) scope.module().uninitialize();
+        module_scope scope(with_log);
+        scope.module().thread_attach_hook = [] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); };
+        vpk::thread worker;
         try {
             worker.start(THREAD_PRIORITY_NORMAL, true);
             ADD_FAILURE() << "start succeeded";
