@@ -9,25 +9,22 @@ using vpk_test::module_scope;
 
 namespace {
 
-std::wstring description_of(IErrorInfo* record)
-{
-    ATL::CComBSTR text;
-    if (record) record->GetDescription(&text);
-    return text ? std::wstring(text) : std::wstring();
-}
-
-std::wstring source_of(IErrorInfo* record)
-{
-    ATL::CComBSTR text;
-    record->GetSource(&text);
-    return text ? std::wstring(text) : std::wstring();
-}
-
-GUID guid_of(IErrorInfo* record)
-{
+struct record_values {
+    std::wstring source, description;
     GUID guid = GUID_NULL;
-    record->GetGUID(&guid);
-    return guid;
+};
+
+record_values read(IErrorInfo* record)
+{
+    record_values v;
+    ATL::CComBSTR source, description;
+    if (!record) return v;
+    record->GetSource(&source);
+    record->GetDescription(&description);
+    record->GetGUID(&v.guid);
+    v.source = source ? source.m_str : L"";
+    v.description = description ? description.m_str : L"";
+    return v;
 }
 
 template <class F>
@@ -47,10 +44,7 @@ com_exception caught(F f)
 TEST(com_exception, last_errors_and_failed_hresults_are_thrown_as_they_map)
 {
     module_scope scope;
-    const struct {
-        DWORD last_error;
-        HRESULT expected;
-    } cases[] = {
+    const std::pair<DWORD, HRESULT> cases[] = {
         {ERROR_ACCESS_DENIED, static_cast<HRESULT>(0x80070005)},
         {0, S_OK},
         {0x12345, static_cast<HRESULT>(0x80072345)},    // only the low word is kept
@@ -58,15 +52,11 @@ TEST(com_exception, last_errors_and_failed_hresults_are_thrown_as_they_map)
         {0xC0000005, static_cast<HRESULT>(0xC0000005)},
     };
     for (const auto& c : cases) {
-        com_exception e = caught([&] {
-            SetLastError(c.last_error);
-            vpk::throw_last_error();
-        });
-        EXPECT_EQ(e.hr(), c.expected) << "last error " << c.last_error;
+        SetLastError(c.first);
+        EXPECT_EQ(caught([] { vpk::throw_last_error(); }).hr(), c.second) << "last error " << c.first;
     }
     EXPECT_NO_THROW(vpk::check_hresult(S_FALSE));
-    EXPECT_EQ(caught([] { vpk::check_hresult(static_cast<HRESULT>(0x80000000)); }).hr(),
-              static_cast<HRESULT>(0x80000000));
+    EXPECT_EQ(caught([] { vpk::check_hresult(E_UNEXPECTED); }).hr(), E_UNEXPECTED);
 }
 
 TEST(com_exception, a_thrown_error_carries_its_stack_trace_into_the_record)
@@ -75,7 +65,7 @@ TEST(com_exception, a_thrown_error_carries_its_stack_trace_into_the_record)
     com_exception e = caught([] { vpk::throw_hresult(E_INVALIDARG, GUID_NULL, L"bad argument"); });
     EXPECT_NE(e.message().find("a_thrown_error_carries_its_stack_trace"), std::string::npos) << e.message();
     e.ensure_error_record();
-    std::wstring description = description_of(e.record());
+    const std::wstring description = read(e.record()).description;
     EXPECT_EQ(description.rfind(L"bad argument\r\n", 0), 0u) << description;
     EXPECT_NE(description.find(L"a_thrown_error_carries_its_stack_trace"), std::wstring::npos);
 }
@@ -94,7 +84,7 @@ TEST(com_exception, packed_errors_cross_threads)
         t.join();
         com_exception back(packed.p);
         EXPECT_EQ(back.hr(), E_ACCESSDENIED);
-        EXPECT_EQ(description_of(back.record()), L"\r\nfrom the worker");
+        EXPECT_EQ(read(back.record()).description, L"\r\nfrom the worker");
     }
 }
 
@@ -120,15 +110,13 @@ TEST(throw_com_error, takes_the_objects_own_record_only_where_it_supports_error_
     ASSERT_EQ(scope.log()->put_LogFile(ATL::CComBSTR(folder)), S_OK);
     com_exception own = caught([&] { scope.module().log_error(L"lost"); });
     EXPECT_TRUE(FAILED(own.hr()));
-    ASSERT_NE(own.record(), nullptr);
-    EXPECT_EQ(source_of(own.record()), L"Zorvanworks.ProcessLog");
+    EXPECT_EQ(read(own.record()).source, L"Zorvanworks.ProcessLog");
 
     // The component has no error info for IDispatch: a record of our own, naming the interface.
     ASSERT_EQ(SetErrorInfo(0, own.record()), S_OK);
-    com_exception plain = caught([&] { vpk::throw_com_error(E_FAIL, IID_IDispatch, scope.log()); });
-    ASSERT_NE(plain.record(), nullptr);
-    EXPECT_EQ(source_of(plain.record()), L"vpk.test");
-    EXPECT_TRUE(IsEqualGUID(guid_of(plain.record()), IID_IDispatch));
+    record_values plain = read(caught([&] { vpk::throw_com_error(E_FAIL, IID_IDispatch, scope.log()); }).record());
+    EXPECT_EQ(plain.source, L"vpk.test");
+    EXPECT_TRUE(IsEqualGUID(plain.guid, IID_IDispatch));
 }
 
 // The guard every COM method puts around its body, for IDispatch here.
@@ -142,12 +130,13 @@ TEST(com_guard, returns_the_error_re_expressed_for_the_interface)
         HRESULT hr = vpk::com_guard<IDispatch>([] { throw std::out_of_range("index 7 out of range"); });
         ATL::CComPtr<IErrorInfo> record;
         ASSERT_EQ(GetErrorInfo(0, &record), S_OK);
-        EXPECT_EQ(description_of(record), L"index 7 out of range");
-        EXPECT_TRUE(IsEqualGUID(guid_of(record), IID_IDispatch));
+        record_values v = read(record);
+        EXPECT_EQ(v.description, L"index 7 out of range");
+        EXPECT_TRUE(IsEqualGUID(v.guid, IID_IDispatch));
         if (with_log) {
             // A foreign interface-specific code, re-expressed; and back again.
             EXPECT_NE(hr, vpk::VPK_E_STD_EXCEPTION);
-            EXPECT_EQ(source_of(record), L"vpk.test");
+            EXPECT_EQ(v.source, L"vpk.test");
             GUID record_guid = IID_IDispatch, error_guid = GUID_NULL;
             LONG number = 0;
             ASSERT_EQ(scope.log()->DecodeError(hr, &record_guid, &error_guid, &number), S_OK);
@@ -162,7 +151,7 @@ TEST(com_guard, returns_the_error_re_expressed_for_the_interface)
         record.Release();
         ASSERT_EQ(GetErrorInfo(0, &record), S_OK);
         if (with_log) {
-            EXPECT_NE(description_of(record).find(L"com_guard"), std::wstring::npos)
+            EXPECT_NE(read(record).description.find(L"com_guard"), std::wstring::npos)
                 << "the trace of the throw point reaches the caller";
         }
     }

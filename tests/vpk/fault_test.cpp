@@ -109,10 +109,7 @@ TEST(fault_translation, each_fault_is_logged_with_its_trace)
 
 TEST(fault_translation, exception_codes_map_to_their_hresults)
 {
-    const struct {
-        DWORD code;
-        HRESULT hr;
-    } cases[] = {
+    const std::pair<DWORD, HRESULT> cases[] = {
         {EXCEPTION_ACCESS_VIOLATION, static_cast<HRESULT>(0x80040266)},
         {EXCEPTION_BREAKPOINT, static_cast<HRESULT>(0x80040267)},
         {EXCEPTION_ARRAY_BOUNDS_EXCEEDED, static_cast<HRESULT>(0x8004026A)},
@@ -125,11 +122,11 @@ TEST(fault_translation, exception_codes_map_to_their_hresults)
     };
     module_scope scope;
     for (const auto& c : cases) {
-        EXPECT_EQ(vpk::fault_hresult(c.code), c.hr) << std::hex << c.code;
+        EXPECT_EQ(vpk::fault_hresult(c.first), c.second) << std::hex << c.first;
         try {
-            vpk::translate_fault(c.code, nullptr);
+            vpk::translate_fault(c.first, nullptr);
         } catch (const com_exception& e) {
-            EXPECT_EQ(e.hr(), c.hr) << std::hex << c.code;
+            EXPECT_EQ(e.hr(), c.second) << std::hex << c.first;
             GUID guid = GUID_NULL;
             ASSERT_NE(e.record(), nullptr);
             e.record()->GetGUID(&guid);
