@@ -47,15 +47,16 @@ TEST(ProcessLogDispatch, RegisteredTypeLibrarySlotsMatchTheVtable)
 
 VARIANT Long(LONG value)
 {
-    VARIANT v;
+    VARIANT v{};
     v.vt = VT_I4;
     v.lVal = value;
     return v;
 }
 
+// Borrows text: the caller keeps it alive.
 VARIANT String(BSTR text)
 {
-    VARIANT v;
+    VARIANT v{};
     v.vt = VT_BSTR;
     v.bstrVal = text;
     return v;
