@@ -33,11 +33,9 @@ HRESULT CanUnload(const wchar_t* library)
 {
     HMODULE dll = GetModuleHandleW(library);
     if (!dll) return S_OK;
-    auto f = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllCanUnloadNow")));
-    return f();
+    return reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllCanUnloadNow")))();
 }
-
-HRESULT ProcessLogCanUnload() { return CanUnload(L"processlog.dll"); }
 
 void Pump(DWORD ms)
 {
@@ -78,7 +76,7 @@ TEST(ModuleCycle, LastReleaseStopsTheRpcClientAndTheLogAndTheNextPluginStartsThe
             ATL::CComPtr<IPlugin> plugin;
             ASSERT_EQ(S_OK, CoCreateInstance(kZorvanRankClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin,
                                              reinterpret_cast<void**>(&plugin)));
-            EXPECT_EQ(S_FALSE, ProcessLogCanUnload()) << "the support module holds the process log";
+            EXPECT_EQ(S_FALSE, CanUnload(L"processlog.dll")) << "the support module holds the process log";
             EXPECT_EQ(S_FALSE, CanUnload(L"ZorvanRank.dll"));
             ASSERT_EQ(S_OK, plugin->Initialize(reinterpret_cast<LONG_PTR>(windows.Toolbar()), site.get()));
             for (int i = 0; i < 1500 && site->Value(L"ZorvanRankUrl").empty(); ++i) Pump(10);
@@ -90,12 +88,12 @@ TEST(ModuleCycle, LastReleaseStopsTheRpcClientAndTheLogAndTheNextPluginStartsThe
             // browser closing drops the sink's reference instead, so the last
             // release leaves the client to the module's last unlock.
         }
-        EXPECT_EQ(S_FALSE, ProcessLogCanUnload());
+        EXPECT_EQ(S_FALSE, CanUnload(L"processlog.dll"));
         EXPECT_EQ(S_FALSE, CanUnload(L"ZorvanRank.dll")) << "the browser's sink still holds the plug-in";
         browser->DisconnectSinks();
         // Thread exits reach the snapshot a little after the waits that saw them.
         for (int i = 0; i < 300 && ThreadsOfThisProcess() > peak - 2; ++i) Pump(10);
-        EXPECT_EQ(S_OK, ProcessLogCanUnload()) << "the support module gave the process log up";
+        EXPECT_EQ(S_OK, CanUnload(L"processlog.dll")) << "the support module gave the process log up";
         EXPECT_EQ(S_OK, CanUnload(L"ZorvanRank.dll"));
         // Wine may keep a thread of its own from the first network use, or end
         // one meanwhile; ours, the worker and the RPC client's thread, must both have ended.
