@@ -123,26 +123,4 @@ TEST(ProcessLogWrite, LogFileChoice)
     EXPECT_EQ(std::wstring(local) + L"\\Zorvanworks\\ProcessLog\\process.log", current.m_str);
 }
 
-TEST(ProcessLogWrite, UnwritableFileFailsWithARecord)
-{
-    ComApartment com;
-    // A folder cannot be opened as the log file.
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    SetEnvironmentVariableW(L"ZORVAN_PROCESS_LOG", folder);
-    ATL::CComPtr<IProcessLog> log;
-    ASSERT_EQ(S_OK, CreateProcessLog(&log));
-    SetEnvironmentVariableW(L"ZORVAN_PROCESS_LOG", nullptr);
-    HRESULT hr = log->Write(2, ATL::CComBSTR(L"S"), L"lost");
-    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-    ATL::CComPtr<IErrorInfo> record;
-    ASSERT_EQ(S_OK, GetErrorInfo(0, &record));
-    GUID guid = GUID_NULL;
-    record->GetGUID(&guid);
-    EXPECT_TRUE(IsEqualGUID(IID_IProcessLog, guid));
-    LONG count = -1;
-    log->get_LinesWritten(&count);
-    EXPECT_EQ(0, count);
-}
-
 }  // namespace
