@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-
+#include <atlbase.h>
 #include "ProcessLogTestSupport.h"
 
 using namespace processlog_test;
@@ -7,7 +7,7 @@ using namespace processlog_test;
 namespace {
 
 // {3F2A6B10-8C4D-4E5F-9A1B-2C3D4E5F6071}
-const GUID kLibraryGuid = {0x3f2a6b10, 0x8c4d, 0x4e5f, {0x9a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f, 0x60, 0x71}};
+const GUID kLibrary = {0x3f2a6b10, 0x8c4d, 0x4e5f, {0x9a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f, 0x60, 0x71}};
 // {3F2A6B11-8C4D-4E5F-9A1B-2C3D4E5F6071}
 const IID kIidA = {0x3f2a6b11, 0x8c4d, 0x4e5f, {0x9a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f, 0x60, 0x71}};
 // {3F2A6B12-8C4D-4E5F-9A1B-2C3D4E5F6071}
@@ -15,55 +15,51 @@ const IID kIidB = {0x3f2a6b12, 0x8c4d, 0x4e5f, {0x9a, 0x1b, 0x2c, 0x3d, 0x4e, 0x
 
 class ProcessLogErrorMapping : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(S_OK, CreateProcessLog(log_.out())); }
+    void SetUp() override { ASSERT_EQ(S_OK, CreateProcessLog(&log_)); }
 
-    HRESULT Encode(HRESULT number, GUID error_guid, const IID& iid) {
+    HRESULT Encode(HRESULT number, GUID owner, const IID& iid)
+    {
         HRESULT hr = 0x12345678;
-        EXPECT_EQ(S_OK, log_->EncodeError(number, &error_guid, iid, &hr));
+        EXPECT_EQ(S_OK, log_->EncodeError(number, &owner, iid, &hr));
         return hr;
     }
-    std::pair<GUID, HRESULT> Decode(HRESULT hr, GUID record_guid) {
+    // The owner GUID and the number, checked against the expected pair.
+    void ExpectDecoded(HRESULT hr, GUID record_guid, const GUID& owner, HRESULT number)
+    {
         GUID guid = kIidB;
-        LONG number = 0x12345678;
-        EXPECT_EQ(S_OK, log_->DecodeError(hr, &record_guid, &guid, &number));
-        return {guid, number};
+        LONG n = 0x12345678;
+        EXPECT_EQ(S_OK, log_->DecodeError(hr, &record_guid, &guid, &n));
+        EXPECT_TRUE(IsEqualGUID(owner, guid)) << std::hex << hr;
+        EXPECT_EQ(number, n) << std::hex << hr;
     }
 
     ComApartment com_;
-    Ref<IProcessLog> log_;
+    ATL::CComPtr<IProcessLog> log_;
 };
 
-TEST_F(ProcessLogErrorMapping, UniversalCodesPassThrough) {
-    // Not interface-specific: other facilities, successes, and COM's own
-    // FACILITY_ITF codes below 0x200 (REGDB_E_CLASSNOTREG).
-    for (HRESULT code : {E_FAIL, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), S_OK, S_FALSE, REGDB_E_CLASSNOTREG,
+TEST_F(ProcessLogErrorMapping, CodesThatMeanTheSameEverywherePassThrough)
+{
+    // Other facilities, successes, COM's own FACILITY_ITF codes below 0x200.
+    for (HRESULT code : {E_FAIL, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), S_FALSE, REGDB_E_CLASSNOTREG,
                          static_cast<HRESULT>(0x00040202)}) {
-        EXPECT_EQ(code, Encode(code, kLibraryGuid, kIidA));
-        auto back = Decode(code, kLibraryGuid);
-        EXPECT_TRUE(IsEqualGUID(GUID_NULL, back.first)) << std::hex << code;
-        EXPECT_EQ(code, back.second);
+        EXPECT_EQ(code, Encode(code, kLibrary, kIidA));
+        ExpectDecoded(code, kLibrary, GUID_NULL, code);
     }
-}
-
-TEST_F(ProcessLogErrorMapping, InterfaceOwnCodesStay) {
-    const HRESULT code = 0x80040300;
-    EXPECT_EQ(code, Encode(code, kIidA, kIidA));
-    // Without an owner the code is taken as the interface's own.
-    EXPECT_EQ(code, Encode(code, GUID_NULL, kIidA));
-    auto back = Decode(code, kIidA);
-    EXPECT_TRUE(IsEqualGUID(kIidA, back.first));
-    EXPECT_EQ(code, back.second);
-    // A null GUID pointer reads as GUID_NULL.
+    // An interface's own codes stay, also without an owner or with a null owner pointer.
+    const HRESULT own = 0x80040300;
+    EXPECT_EQ(own, Encode(own, kIidA, kIidA));
+    EXPECT_EQ(own, Encode(own, GUID_NULL, kIidA));
     HRESULT hr = 0;
-    EXPECT_EQ(S_OK, log_->EncodeError(code, nullptr, kIidB, &hr));
-    EXPECT_EQ(code, hr);
+    EXPECT_EQ(S_OK, log_->EncodeError(own, nullptr, kIidB, &hr));
+    EXPECT_EQ(own, hr);
+    ExpectDecoded(own, kIidA, kIidA, own);
 }
 
-TEST_F(ProcessLogErrorMapping, ForeignCodesRoundTripPerInterface) {
+TEST_F(ProcessLogErrorMapping, ForeignCodesRoundTripPerInterface)
+{
     const HRESULT std_error = 0x80040202, fault = 0x80040266;
-    HRESULT a = Encode(std_error, kLibraryGuid, kIidA);
-    HRESULT a2 = Encode(fault, kLibraryGuid, kIidA);
-    HRESULT b = Encode(std_error, kLibraryGuid, kIidB);
+    const HRESULT a = Encode(std_error, kLibrary, kIidA), a2 = Encode(fault, kLibrary, kIidA),
+                  b = Encode(std_error, kLibrary, kIidB);
     for (HRESULT hr : {a, a2, b}) {
         EXPECT_LT(hr, 0);
         EXPECT_EQ(FACILITY_ITF, HRESULT_FACILITY(hr));
@@ -72,26 +68,13 @@ TEST_F(ProcessLogErrorMapping, ForeignCodesRoundTripPerInterface) {
     EXPECT_NE(std_error, a);
     EXPECT_NE(a, a2);
     EXPECT_NE(a, b);
-    // Stable: the same error through the same interface maps the same way.
-    EXPECT_EQ(a, Encode(std_error, kLibraryGuid, kIidA));
+    EXPECT_EQ(a, Encode(std_error, kLibrary, kIidA)) << "the same pair through the same interface, the same code";
 
-    auto back = Decode(a, kIidA);
-    EXPECT_TRUE(IsEqualGUID(kLibraryGuid, back.first));
-    EXPECT_EQ(std_error, back.second);
-    back = Decode(a2, kIidA);
-    EXPECT_EQ(fault, back.second);
-    back = Decode(b, kIidB);
-    EXPECT_TRUE(IsEqualGUID(kLibraryGuid, back.first));
-    EXPECT_EQ(std_error, back.second);
-
+    ExpectDecoded(a, kIidA, kLibrary, std_error);
+    ExpectDecoded(a2, kIidA, kLibrary, fault);
+    ExpectDecoded(b, kIidB, kLibrary, std_error);
     // Read against another interface the code is that interface's own.
-    back = Decode(a, kIidB);
-    EXPECT_TRUE(IsEqualGUID(kIidB, back.first));
-    EXPECT_EQ(a, back.second);
-
-    // Re-expressing a re-expressed error again yields the same code.
-    back = Decode(a, kIidA);
-    EXPECT_EQ(a, Encode(back.second, back.first, kIidA));
+    ExpectDecoded(a, kIidB, kIidB, a);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// Shared by the process log tests: COM on the calling thread, a log file of
-// the test's own, and the component created through COM.
+// Shared by the tests that run against the registered process log component:
+// COM on the calling thread and a log file of the test's own.
 #pragma once
 #include <windows.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 #include "ProcessLog.h"
@@ -13,73 +15,66 @@ public:
     explicit ComApartment(DWORD model = COINIT_MULTITHREADED) : hr_(CoInitializeEx(nullptr, model)) {}
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() {
-        if (SUCCEEDED(hr_))
-            CoUninitialize();
+    ~ComApartment()
+    {
+        if (SUCCEEDED(hr_)) CoUninitialize();
     }
-    HRESULT hr() const { return hr_; }
 
 private:
     HRESULT hr_;
-};
-
-template <class T>
-class Ref {
-public:
-    Ref() = default;
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { reset(); }
-    void reset() {
-        if (p_)
-            p_->Release();
-        p_ = nullptr;
-    }
-    T** out() { reset(); return &p_; }
-    void** out_void() { return reinterpret_cast<void**>(out()); }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
-
-class Text {
-public:
-    Text() = default;
-    explicit Text(const wchar_t* s) : s_(SysAllocString(s)) {}
-    Text(const Text&) = delete;
-    Text& operator=(const Text&) = delete;
-    ~Text() { SysFreeString(s_); }
-    BSTR* out() { SysFreeString(s_); s_ = nullptr; return &s_; }
-    BSTR get() const { return s_; }
-    std::wstring str() const { return s_ ? std::wstring(s_, SysStringLen(s_)) : std::wstring(); }
-
-private:
-    BSTR s_ = nullptr;
 };
 
 // A fresh file in the temporary folder, named in ZORVAN_PROCESS_LOG while
 // this object lives: components created meanwhile write there. Removed at the end.
 class TestLogFile {
 public:
-    TestLogFile();
+    TestLogFile()
+    {
+        static int counter = 0;
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        path_ = std::wstring(folder) + L"processlog-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter) + L".log";
+        DeleteFileW(path_.c_str());
+        SetEnvironmentVariableW(L"ZORVAN_PROCESS_LOG", path_.c_str());
+    }
+    ~TestLogFile()
+    {
+        SetEnvironmentVariableW(L"ZORVAN_PROCESS_LOG", nullptr);
+        DeleteFileW(path_.c_str());
+    }
     TestLogFile(const TestLogFile&) = delete;
     TestLogFile& operator=(const TestLogFile&) = delete;
-    ~TestLogFile();
+
     const std::wstring& path() const { return path_; }
-    // The file's bytes split at CR LF (no empty last element).
-    std::vector<std::string> lines() const;
-    std::string bytes() const;
+    std::string text() const
+    {
+        std::ifstream in(path_.c_str(), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    bool contains(const std::string& part) const { return text().find(part) != std::string::npos; }
+    // The text split at CR LF; an unterminated tail is a line of its own.
+    std::vector<std::string> lines() const
+    {
+        const std::string data = text();
+        std::vector<std::string> result;
+        size_t start = 0;
+        for (size_t end; (end = data.find("\r\n", start)) != std::string::npos; start = end + 2)
+            result.push_back(data.substr(start, end - start));
+        if (start < data.size()) result.push_back(data.substr(start));
+        return result;
+    }
 
 private:
     std::wstring path_;
 };
 
-// CoCreateInstance of the registered component.
-HRESULT CreateProcessLog(IProcessLog** log);
-
-std::string Utf8(const std::wstring& text);
+inline HRESULT CreateProcessLog(IProcessLog** log)
+{
+    return CoCreateInstance(CLSID_ProcessLog, nullptr, CLSCTX_INPROC_SERVER, IID_IProcessLog,
+                            reinterpret_cast<void**>(log));
+}
 
 }  // namespace processlog_test

@@ -1,23 +1,22 @@
 #include "RegistrySnapshot.h"
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 
 namespace servertest {
 namespace {
 
-class Key_ {
-public:
+struct Key_ {
+    HKEY h = nullptr;
     Key_(HKEY root, const std::wstring& path)
     {
-        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h_) != ERROR_SUCCESS) h_ = nullptr;
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) h = nullptr;
     }
-    ~Key_() { if (h_) RegCloseKey(h_); }
+    ~Key_()
+    {
+        if (h) RegCloseKey(h);
+    }
     Key_(const Key_&) = delete;
     Key_& operator=(const Key_&) = delete;
-    HKEY get() const { return h_; }
-
-private:
-    HKEY h_ = nullptr;
 };
 
 std::wstring Hex(unsigned long v, int width)
@@ -29,59 +28,47 @@ std::wstring Hex(unsigned long v, int width)
 
 std::wstring ValueText(DWORD type, const std::vector<BYTE>& data)
 {
-    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
-    size_t chars = data.size() / sizeof(wchar_t);
-    switch (type) {
-    case REG_SZ:
-    case REG_EXPAND_SZ:
-        return std::wstring(type == REG_SZ ? L"sz:" : L"expand_sz:") +
-               std::wstring(text, std::find(text, text + chars, L'\0'));
-    case REG_MULTI_SZ: {
-        std::wstring out = L"multi_sz:", all(text, chars);
+    const std::wstring all(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+    if (type == REG_SZ) return L"sz:" + all.substr(0, all.find(L'\0'));
+    if (type == REG_EXPAND_SZ) return L"expand_sz:" + all.substr(0, all.find(L'\0'));
+    if (type == REG_MULTI_SZ) {
+        std::wstring out = L"multi_sz:";
         for (size_t i = 0; i < all.size() && all[i];) {
-            size_t end = all.find(L'\0', i);
-            if (end == std::wstring::npos) end = all.size();
-            if (i) out += L'|';
-            out += all.substr(i, end - i);
+            size_t end = std::min(all.find(L'\0', i), all.size());
+            out += (i ? L"|" : L"") + all.substr(i, end - i);
             i = end + 1;
         }
         return out;
     }
-    case REG_DWORD: {
+    if (type == REG_DWORD && data.size() == sizeof(DWORD)) {
         DWORD d = 0;
-        if (data.size() == sizeof d) memcpy(&d, data.data(), sizeof d);
-        return L"dword:" + Hex(d, 8) + (data.size() == sizeof d ? L"" : L"(size " + std::to_wstring(data.size()) + L")");
+        memcpy(&d, data.data(), sizeof d);
+        return L"dword:" + Hex(d, 8);
     }
-    default: {
-        std::wstring out = L"type" + std::to_wstring(type) + L":";
-        for (BYTE b : data) out += Hex(b, 2);
-        return out;
-    }
-    }
+    std::wstring out = L"type" + std::to_wstring(type) + L":";
+    for (BYTE b : data) out += Hex(b, 2);
+    return out;
 }
 
 void Walk(HKEY root, const std::wstring& path, const std::wstring& shown, std::vector<std::wstring>& out)
 {
     Key_ key(root, path);
-    if (!key.get()) return;
+    if (!key.h) return;
     out.push_back(shown);
+    wchar_t name[16384];
     for (DWORD i = 0;; ++i) {
-        wchar_t name[16384];
-        DWORD nameLen = 16384, type = 0, size = 0;
-        if (RegEnumValueW(key.get(), i, name, &nameLen, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        DWORD length = 16384, type = 0, size = 0;
+        if (RegEnumValueW(key.h, i, name, &length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
         std::vector<BYTE> data(size);
-        nameLen = 16384;
-        RegEnumValueW(key.get(), i, name, &nameLen, nullptr, &type, data.data(), &size);
-        data.resize(size);
-        std::wstring n(name, nameLen);
-        out.push_back(shown + L"|" + (n.empty() ? L"(default)" : n) + L"=" + ValueText(type, data));
+        length = 16384;
+        RegEnumValueW(key.h, i, name, &length, nullptr, &type, data.data(), &size);
+        out.push_back(shown + L"|" + (length ? std::wstring(name, length) : L"(default)") + L"=" + ValueText(type, data));
     }
     std::vector<std::wstring> subkeys;
     for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD nameLen = 256;
-        if (RegEnumKeyExW(key.get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        subkeys.emplace_back(name, nameLen);
+        DWORD length = 256;
+        if (RegEnumKeyExW(key.h, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        subkeys.emplace_back(name, length);
     }
     for (const auto& s : subkeys) Walk(root, path + L"\\" + s, shown + L"\\" + s, out);
 }
@@ -98,18 +85,13 @@ std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const st
 
 bool KeyExists(HKEY root, const std::wstring& path)
 {
-    Key_ key(root, path);
-    return key.get() != nullptr;
+    return Key_(root, path).h != nullptr;
 }
-
-void DeleteTree(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path.c_str()); }
 
 PrivateKey::PrivateKey(const wchar_t* name)
     : path_(L"Software\\ZorvanServerTests\\" + std::wstring(name) + L"-" + std::to_wstring(GetCurrentProcessId()))
 {
-    DeleteTree(HKEY_CURRENT_USER, path_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
 }
-
-PrivateKey::~PrivateKey() { DeleteTree(HKEY_CURRENT_USER, path_); }
 
 }  // namespace servertest

@@ -1,8 +1,8 @@
 // Registry content as sorted text lines, for exact comparisons in tests:
 //   "path"                    a key
 //   "path|name=type:data"     a value ("(default)" for the unnamed one)
-// with sz, expand_sz and multi_sz (parts joined by '|') as text, dword in
-// hexadecimal and binary as hexadecimal bytes.
+// sz and expand_sz as text, multi_sz with its parts joined by '|', dword in
+// hexadecimal, any other type as its number and hexadecimal bytes.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -10,22 +10,20 @@
 
 namespace servertest {
 
-// Lines for root\path and everything below it, each path relative to root
-// and starting with prefix; empty when the key does not exist.
+// Lines for root\path and everything below it, each path relative to
+// root\path and starting with prefix; empty when the key does not exist.
 std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const std::wstring& prefix);
 
 bool KeyExists(HKEY root, const std::wstring& path);
-void DeleteTree(HKEY root, const std::wstring& path);
 
-// A key of the test's own under HKEY_CURRENT_USER\Software, deleted with
-// everything below it at the end.
+// A key of the test's own, HKEY_CURRENT_USER\Software\ZorvanServerTests\<name>-<pid>,
+// deleted with everything below it at the start and at the end.
 class PrivateKey {
 public:
     explicit PrivateKey(const wchar_t* name);
-    ~PrivateKey();
+    ~PrivateKey() { RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str()); }
     PrivateKey(const PrivateKey&) = delete;
     PrivateKey& operator=(const PrivateKey&) = delete;
-    // Relative to HKEY_CURRENT_USER.
     const std::wstring& path() const { return path_; }
 
 private:

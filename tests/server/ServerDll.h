@@ -1,38 +1,57 @@
-// ZorvanRank.dll loaded into the test, and its exports.
+// ZorvanRank.dll for the tests: loaded into the test, or registered by regsvr32.
 #pragma once
 #include <windows.h>
 #include <string>
 
 namespace servertest {
 
+// The library's path as registration writes it (a drive path).
+inline std::wstring ServerDllPath()
+{
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(ZORVANRANK_DLL, MAX_PATH, full, nullptr);
+    return std::wstring(full, n);
+}
+
 class ServerDll {
 public:
-    ServerDll();
-    ~ServerDll();
+    ServerDll() : module_(LoadLibraryW(ServerDllPath().c_str())) {}
+    ~ServerDll()
+    {
+        if (module_) FreeLibrary(module_);
+    }
     ServerDll(const ServerDll&) = delete;
     ServerDll& operator=(const ServerDll&) = delete;
 
     HMODULE get() const { return module_; }
-    FARPROC proc(const char* name) const { return GetProcAddress(module_, name); }
-
-    HRESULT CanUnloadNow() const;
-    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) const;
-    HRESULT Install(BOOL install, const wchar_t* commandLine) const;
+    template <class F>
+    F proc(const char* name) const
+    {
+        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+    }
 
 private:
-    template <class F>
-    F get_(const char* name) const
-    {
-        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(proc(name)));
-    }
     HMODULE module_;
 };
 
-// The library's path as registration writes it (a drive path).
-std::wstring ServerDllPath();
-
-// Runs a program of the prefix (regsvr32 ...) with a time-out; its exit code,
-// or -1 when it could not run or did not end in time.
-int RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// regsvr32 with these switches on the library: its exit code, or -1 when it
+// could not run or did not end within a minute.
+inline int Regsvr32(const std::wstring& switches)
+{
+    std::wstring command = L"regsvr32.exe " + switches + L" \"" + ServerDllPath() + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    else
+        TerminateProcess(pi.hProcess, 1);
+    // Owned here for these few lines only.
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
 
 }  // namespace servertest

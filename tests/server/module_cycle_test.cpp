@@ -1,7 +1,7 @@
-// The library's start and stop follow its lock count: the last plug-in's
-// release stops the RPC client's thread and gives up the process log; the next
-// plug-in starts both again. Runs the plug-in in the toolbar host's tab,
-// created through COM from the machine-wide registration.
+// The plug-in created through COM from the machine-wide registration, in the
+// toolbar host's tab. The library's start and stop follow its lock count: the
+// last plug-in's release stops the RPC client's thread and gives up the process
+// log, and lets the library unload; the next plug-in starts both again.
 #include <winsock2.h>
 #include <windows.h>
 #include <tlhelp32.h>
@@ -28,14 +28,13 @@ size_t ThreadsOfThisProcess()
     return n;
 }
 
-// S_OK once nothing holds an object of the process log component.
-HRESULT ProcessLogCanUnload()
+// DllCanUnloadNow of a library COM loaded; S_OK when it is not loaded.
+HRESULT CanUnload(const wchar_t* library)
 {
-    HMODULE dll = GetModuleHandleW(L"processlog.dll");
+    HMODULE dll = GetModuleHandleW(library);
     if (!dll) return S_OK;
-    auto f = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllCanUnloadNow")));
-    return f();
+    return reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllCanUnloadNow")))();
 }
 
 void Pump(DWORD ms)
@@ -59,7 +58,7 @@ TEST(ModuleCycle, LastReleaseStopsTheRpcClientAndTheLogAndTheNextPluginStartsThe
                                              KEY_READ | KEY_WRITE, nullptr, &key, nullptr));
     const wchar_t host[] = L"127.0.0.121";
     RegSetValueExW(key, L"HTTPRpcHost", 0, REG_SZ, reinterpret_cast<const BYTE*>(host), sizeof host);
-    ASSERT_EQ(0, servertest::RunProgram(L"regsvr32.exe /s \"" + servertest::ServerDllPath() + L"\""));
+    ASSERT_EQ(0, servertest::Regsvr32(L"/s"));
     ScriptedServer server("127.0.0.121", Reply::whole, ScriptedServer::answer_with_result("8"));
 
     const size_t before = ThreadsOfThisProcess();
@@ -77,7 +76,8 @@ TEST(ModuleCycle, LastReleaseStopsTheRpcClientAndTheLogAndTheNextPluginStartsThe
             ATL::CComPtr<IPlugin> plugin;
             ASSERT_EQ(S_OK, CoCreateInstance(kZorvanRankClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin,
                                              reinterpret_cast<void**>(&plugin)));
-            EXPECT_EQ(S_FALSE, ProcessLogCanUnload()) << "the support module holds the process log";
+            EXPECT_EQ(S_FALSE, CanUnload(L"processlog.dll")) << "the support module holds the process log";
+            EXPECT_EQ(S_FALSE, CanUnload(L"ZorvanRank.dll"));
             ASSERT_EQ(S_OK, plugin->Initialize(reinterpret_cast<LONG_PTR>(windows.Toolbar()), site.get()));
             for (int i = 0; i < 1500 && site->Value(L"ZorvanRankUrl").empty(); ++i) Pump(10);
             EXPECT_EQ(L"8", site->Value(L"ZorvanRank"));
@@ -88,19 +88,32 @@ TEST(ModuleCycle, LastReleaseStopsTheRpcClientAndTheLogAndTheNextPluginStartsThe
             // browser closing drops the sink's reference instead, so the last
             // release leaves the client to the module's last unlock.
         }
-        EXPECT_EQ(S_FALSE, ProcessLogCanUnload());
+        EXPECT_EQ(S_FALSE, CanUnload(L"processlog.dll"));
+        EXPECT_EQ(S_FALSE, CanUnload(L"ZorvanRank.dll")) << "the browser's sink still holds the plug-in";
         browser->DisconnectSinks();
         // Thread exits reach the snapshot a little after the waits that saw them.
         for (int i = 0; i < 300 && ThreadsOfThisProcess() > peak - 2; ++i) Pump(10);
-        EXPECT_EQ(S_OK, ProcessLogCanUnload()) << "the support module gave the process log up";
-        // Wine may keep a thread of its own from the first network use; ours,
-        // the worker and the RPC client's thread, must both have ended.
-        EXPECT_EQ(peak - 2, ThreadsOfThisProcess()) << "the worker and the RPC client's thread have ended";
+        EXPECT_EQ(S_OK, CanUnload(L"processlog.dll")) << "the support module gave the process log up";
+        EXPECT_EQ(S_OK, CanUnload(L"ZorvanRank.dll"));
+        // Wine may keep a thread of its own from the first network use, or end
+        // one meanwhile; ours, the worker and the RPC client's thread, must both have ended.
+        EXPECT_LE(ThreadsOfThisProcess(), peak - 2) << "the worker and the RPC client's thread have ended";
         windows.Destroy();
         Pump(100);
     }
+    // By ProgID; refusing aggregation.
+    CLSID byProgId;
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"ZorvanRank.ZorvanRankPluginImpl", &byProgId));
+    EXPECT_TRUE(IsEqualCLSID(kZorvanRankClsid, byProgId));
+    {
+        ATL::CComPtr<IUnknown> outer, inner;
+        ASSERT_EQ(S_OK, CoCreateInstance(byProgId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                         reinterpret_cast<void**>(&outer)));
+        EXPECT_EQ(CLASS_E_NOAGGREGATION, CoCreateInstance(byProgId, outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                          reinterpret_cast<void**>(&inner)));
+    }
     RegDeleteValueW(key, L"HTTPRpcHost");
     RegCloseKey(key);
-    servertest::RunProgram(L"regsvr32.exe /u /s \"" + servertest::ServerDllPath() + L"\"");
+    servertest::Regsvr32(L"/u /s");
     CoUninitialize();
 }

@@ -7,8 +7,6 @@ namespace {
 
 // {5B8E0C61-3C0A-4C55-9A43-1E2D3F405161}
 const CLSID kDummyClsid = {0x5b8e0c61, 0x3c0a, 0x4c55, {0x9a, 0x43, 0x1e, 0x2d, 0x3f, 0x40, 0x51, 0x61}};
-// {5B8E0C62-3C0A-4C55-9A43-1E2D3F405161}
-const CLSID kOtherClsid = {0x5b8e0c62, 0x3c0a, 0x4c55, {0x9a, 0x43, 0x1e, 0x2d, 0x3f, 0x40, 0x51, 0x61}};
 
 LONG g_live = 0;
 HRESULT g_finalConstruct = S_OK;
@@ -35,6 +33,7 @@ public:
     static HRESULT WINAPI UpdateRegistry(BOOL) noexcept { return S_OK; }
 };
 
+// As the server's own map: a cached factory, a class that refuses aggregation.
 using DummyCreator_ = ATL::CComCreator2<ATL::CComCreator<ATL::CComObject<CDummy>>,
                                         ATL::CComFailCreator<CLASS_E_NOAGGREGATION>>;
 BEGIN_OBJECT_MAP(ObjectMap_)
@@ -48,16 +47,12 @@ CTestModule g_module;
 
 class ModuleTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_EQ(0, g_module.GetLockCount());
-        g_finalConstruct = S_OK;
-    }
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
     void TearDown() override
     {
         EXPECT_EQ(0, g_module.GetLockCount());
         EXPECT_EQ(0, g_live);
+        EXPECT_EQ(S_OK, g_module.DllCanUnloadNow());
         CoUninitialize();
     }
     ATL::CComPtr<IClassFactory> Factory()
@@ -68,92 +63,51 @@ protected:
     }
 };
 
-TEST_F(ModuleTest, ClassObjectIsMadeOnceAndLocksTheModuleWhileHeldOutside)
+TEST_F(ModuleTest, TheCachedFactoryAndEachObjectLockTheModuleWhileHeld)
 {
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, g_module.DllGetClassObject(kOtherClsid, IID_IClassFactory, &out));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, g_module.DllGetClassObject(IID_IPersist, IID_IClassFactory, &out));
     EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(E_POINTER, g_module.DllGetClassObject(kDummyClsid, IID_IClassFactory, nullptr));
-    EXPECT_EQ(E_NOINTERFACE, g_module.DllGetClassObject(kDummyClsid, IID_IPersist, &out));
-    EXPECT_EQ(S_OK, g_module.DllCanUnloadNow());
-    {
-        ATL::CComPtr<IClassFactory> first = Factory();
-        EXPECT_EQ(1, g_module.GetLockCount());
-        EXPECT_EQ(S_FALSE, g_module.DllCanUnloadNow());
-        ATL::CComPtr<IClassFactory> second = Factory();
-        EXPECT_EQ(first.p, second.p);
-        EXPECT_EQ(1, g_module.GetLockCount());  // one lock for all outside references
-
-        EXPECT_EQ(S_OK, first->LockServer(TRUE));
-        EXPECT_EQ(2, g_module.GetLockCount());
-        EXPECT_EQ(S_OK, first->LockServer(FALSE));
-    }
-    // The map's own reference keeps the factory but not the module.
-    EXPECT_EQ(S_OK, g_module.DllCanUnloadNow());
-}
-
-TEST_F(ModuleTest, ObjectsLockTheModuleForTheirLifetime)
-{
-    ATL::CComPtr<IClassFactory> cf = Factory();
-    ATL::CComPtr<IPersist> obj;
-    ASSERT_EQ(S_OK, cf->CreateInstance(nullptr, IID_IPersist, reinterpret_cast<void**>(&obj)));
-    EXPECT_EQ(1, g_live);
-    EXPECT_EQ(2, g_module.GetLockCount());
-    cf.Release();
-    EXPECT_EQ(1, g_module.GetLockCount());
+    ATL::CComPtr<IClassFactory> first = Factory(), second = Factory();
+    EXPECT_EQ(first.p, second.p);
+    EXPECT_EQ(1, g_module.GetLockCount()) << "one lock for all outside references";
     EXPECT_EQ(S_FALSE, g_module.DllCanUnloadNow());
-    CLSID clsid;
-    EXPECT_EQ(S_OK, obj->GetClassID(&clsid));
-    EXPECT_TRUE(IsEqualCLSID(kDummyClsid, clsid));
+
+    ATL::CComPtr<IPersist> obj;
+    ASSERT_EQ(S_OK, first->CreateInstance(nullptr, IID_IPersist, reinterpret_cast<void**>(&obj)));
+    EXPECT_EQ(2, g_module.GetLockCount());
+    first.Release();
+    second.Release();
+    EXPECT_EQ(1, g_module.GetLockCount()) << "the map's own reference keeps the factory but not the module";
+    EXPECT_EQ(S_FALSE, g_module.DllCanUnloadNow());
     obj.Release();
-    EXPECT_EQ(0, g_live);
-    EXPECT_EQ(S_OK, g_module.DllCanUnloadNow());
 }
 
 TEST_F(ModuleTest, FailedCreationsLeaveNoObjectAndNoLock)
 {
     ATL::CComPtr<IClassFactory> cf = Factory();
-    void* out = reinterpret_cast<void*>(1);
-    // The object has no IStream: it is destroyed again.
-    EXPECT_EQ(E_NOINTERFACE, cf->CreateInstance(nullptr, IID_IStream, &out));
-    EXPECT_EQ(nullptr, out);
-    g_finalConstruct = E_ACCESSDENIED;
-    out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_ACCESSDENIED, cf->CreateInstance(nullptr, IID_IPersist, &out));
-    EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(0, g_live);
-    EXPECT_EQ(1, g_module.GetLockCount());  // the factory's only
-    EXPECT_EQ(E_POINTER, cf->CreateInstance(nullptr, IID_IPersist, nullptr));
-}
-
-TEST_F(ModuleTest, AggregationIsRefused)
-{
-    ATL::CComPtr<IClassFactory> cf = Factory();
     ATL::CComPtr<IPersist> outer;
     ASSERT_EQ(S_OK, cf->CreateInstance(nullptr, IID_IPersist, reinterpret_cast<void**>(&outer)));
-    for (REFIID iid : {IID_IUnknown, IID_IPersist}) {
+    const struct {
+        IUnknown* outer;
+        const IID& iid;
+        HRESULT finalConstruct;
+        HRESULT expected;
+    } kCases[] = {
+        {nullptr, IID_IStream, S_OK, E_NOINTERFACE},
+        {outer, IID_IUnknown, S_OK, CLASS_E_NOAGGREGATION},
+        {outer, IID_IPersist, S_OK, CLASS_E_NOAGGREGATION},
+        {nullptr, IID_IPersist, E_ACCESSDENIED, E_ACCESSDENIED},
+    };
+    for (const auto& c : kCases) {
+        g_finalConstruct = c.finalConstruct;
         void* out = reinterpret_cast<void*>(1);
-        EXPECT_EQ(CLASS_E_NOAGGREGATION, cf->CreateInstance(outer, iid, &out));
+        EXPECT_EQ(c.expected, cf->CreateInstance(c.outer, c.iid, &out));
         EXPECT_EQ(nullptr, out);
     }
-    EXPECT_EQ(1, g_live);
-}
-
-TEST_F(ModuleTest, GlobalInterfaceTableIsCreatedOnceAndHandedOutWithAReference)
-{
-    EXPECT_EQ(E_POINTER, g_module.GetGITPtr(nullptr));
-    ATL::CComPtr<IGlobalInterfaceTable> a, b;
-    ASSERT_EQ(S_OK, g_module.GetGITPtr(&a));
-    ASSERT_EQ(S_OK, g_module.GetGITPtr(&b));
-    EXPECT_EQ(a.p, b.p);
-    // Usable: an interface goes in and comes out again.
-    ATL::CComPtr<IClassFactory> cf = Factory();
-    DWORD cookie = 0;
-    ASSERT_EQ(S_OK, a->RegisterInterfaceInGlobal(cf, IID_IClassFactory, &cookie));
-    ATL::CComPtr<IClassFactory> back;
-    EXPECT_EQ(S_OK, b->GetInterfaceFromGlobal(cookie, IID_IClassFactory, reinterpret_cast<void**>(&back)));
-    EXPECT_EQ(cf.p, back.p);
-    EXPECT_EQ(S_OK, a->RevokeInterfaceFromGlobal(cookie));
+    g_finalConstruct = S_OK;
+    EXPECT_EQ(1, g_live) << "only the first object lives";
+    EXPECT_EQ(2, g_module.GetLockCount());
 }
 
 }  // namespace

@@ -30,11 +30,8 @@ protected:
     Lines Content() { return Snapshot(HKEY_CURRENT_USER, key_.path(), L""); }
     void Seed(const std::wstring& subkey)
     {
-        HKEY h;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, (key_.path() + L"\\" + subkey).c_str(), 0,
-                                                 nullptr, 0, KEY_WRITE, nullptr, &h, nullptr));
-        RegSetValueExW(h, L"Foreign", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
-        RegCloseKey(h);
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, (key_.path() + L"\\" + subkey).c_str(),
+                                                 L"Foreign", REG_SZ, L"x", 4));
     }
 
     PrivateKey key_{kLeaf};
@@ -88,7 +85,7 @@ TEST_F(RegistrarTest, ScriptsWriteTheirContentAndUnregistrationTakesItBack)
 {
     for (const ScriptCase& c : kScripts) {
         SCOPED_TRACE(testing::Message() << "case: " << std::string(c.name, c.name + wcslen(c.name)));
-        servertest::DeleteTree(HKEY_CURRENT_USER, key_.path());
+        RegDeleteTreeW(HKEY_CURRENT_USER, key_.path().c_str());
         if (c.seed) Seed(c.seed);
         std::wstring script = Wrap(c.body);
         ASSERT_EQ(S_OK, Run(script, true));
@@ -150,7 +147,7 @@ TEST_F(RegistrarTest, ReplacementsMatchWithoutRegardToCase)
 TEST_F(RegistrarTest, PerUserSendsClassesRootToTheUsersClasses)
 {
     const std::wstring classes = L"Software\\Classes\\" + leaf_;
-    servertest::DeleteTree(HKEY_CURRENT_USER, classes);
+    RegDeleteTreeW(HKEY_CURRENT_USER, classes.c_str());
     std::wstring script = L"HKCR { '%LEAF%' = s 'c' { val V = d 0x10 } }\n" + Wrap(L"U = s 'u'");
     ATL::CRegObject ro;
     ro.SetPerUser(true);

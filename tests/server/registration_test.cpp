@@ -10,8 +10,7 @@
 #include "ZorvanToolbar.h"
 
 using servertest::KeyExists;
-using servertest::RunProgram;
-using servertest::ServerDll;
+using servertest::Regsvr32;
 using servertest::Snapshot;
 using Lines = std::vector<std::wstring>;
 
@@ -21,21 +20,17 @@ const std::wstring kClsid = ZORVANRANK_CLSID_TEXT;
 const std::wstring kAppId = ZORVANRANK_APPID_TEXT;
 const std::wstring kLibId = ZORVANRANK_LIBID_TEXT;
 const std::wstring kPluginKey = L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\" + kClsid;
+// Machine-wide below HKEY_LOCAL_MACHINE, per user below HKEY_CURRENT_USER.
+const std::wstring kClasses = L"Software\\Classes";
 
 // The class keys below a classes root, one group per top-level key.
-struct ClassesGroup {
-    std::wstring key;
-    Lines lines;
-};
-
-std::vector<ClassesGroup> ExpectedClasses()
+std::vector<std::pair<std::wstring, Lines>> ExpectedClasses()
 {
-    const std::wstring path = servertest::ServerDllPath();
     const std::wstring progId = L"ZorvanRank.ZorvanRankPluginImpl.1", viProgId = L"ZorvanRank.ZorvanRankPluginImpl";
-    const std::wstring cls = L"CLSID\\" + kClsid;
-    std::vector<ClassesGroup> groups = {
-        {L"AppID\\" + kAppId, {L"AppID\\" + kAppId, L"AppID\\" + kAppId + L"|(default)=sz:ZorvanRank"}},
-        {L"AppID\\ZorvanRank.DLL", {L"AppID\\ZorvanRank.DLL", L"AppID\\ZorvanRank.DLL|AppID=sz:" + kAppId}},
+    const std::wstring cls = L"CLSID\\" + kClsid, appId = L"AppID\\" + kAppId, dll = L"AppID\\ZorvanRank.DLL";
+    std::vector<std::pair<std::wstring, Lines>> groups = {
+        {appId, {appId, appId + L"|(default)=sz:ZorvanRank"}},
+        {dll, {dll, dll + L"|AppID=sz:" + kAppId}},
         {progId,
          {progId, progId + L"|(default)=sz:ZorvanRankPluginImpl Class", progId + L"\\CLSID",
           progId + L"\\CLSID|(default)=sz:" + kClsid}},
@@ -47,36 +42,27 @@ std::vector<ClassesGroup> ExpectedClasses()
          {cls, cls + L"|(default)=sz:ZorvanRankPluginImpl Class", cls + L"\\ProgID",
           cls + L"\\ProgID|(default)=sz:" + progId, cls + L"\\VersionIndependentProgID",
           cls + L"\\VersionIndependentProgID|(default)=sz:" + viProgId, cls + L"\\Programmable",
-          cls + L"\\InprocServer32", cls + L"\\InprocServer32|(default)=sz:" + path,
+          cls + L"\\InprocServer32", cls + L"\\InprocServer32|(default)=sz:" + servertest::ServerDllPath(),
           cls + L"\\InprocServer32|ThreadingModel=sz:Apartment", cls + L"\\TypeLib",
           cls + L"\\TypeLib|(default)=sz:" + kLibId}},
     };
-    for (auto& g : groups) std::sort(g.lines.begin(), g.lines.end());
+    for (auto& g : groups) std::sort(g.second.begin(), g.second.end());
     return groups;
 }
 
-const Lines kPluginLines = {kPluginKey, kPluginKey + L"|(default)=sz:ZorvanRank plugin",
-                            kPluginKey + L"|DisplayPostinstallBalloon=dword:00000001"};
-
-// Classes as registered machine-wide or per user.
-const std::wstring kMachineClasses = L"Software\\Classes";
-HKEY const kMachineRoot = HKEY_LOCAL_MACHINE;
-const std::wstring kUserClasses = L"Software\\Classes";
-HKEY const kUserRoot = HKEY_CURRENT_USER;
-
-void ExpectRegistered(HKEY root, const std::wstring& classes)
+void ExpectRegistered(HKEY root)
 {
-    for (const ClassesGroup& g : ExpectedClasses())
-        EXPECT_EQ(g.lines, Snapshot(root, classes + L"\\" + g.key, g.key));
-    EXPECT_EQ(kPluginLines, Snapshot(HKEY_CURRENT_USER, kPluginKey, kPluginKey));
+    for (const auto& g : ExpectedClasses()) EXPECT_EQ(g.second, Snapshot(root, kClasses + L"\\" + g.first, g.first));
+    EXPECT_EQ((Lines{kPluginKey, kPluginKey + L"|(default)=sz:ZorvanRank plugin",
+                     kPluginKey + L"|DisplayPostinstallBalloon=dword:00000001"}),
+              Snapshot(HKEY_CURRENT_USER, kPluginKey, kPluginKey));
 }
 
-void ExpectUnregistered(HKEY root, const std::wstring& classes)
+void ExpectUnregistered(HKEY root)
 {
-    for (const ClassesGroup& g : ExpectedClasses()) EXPECT_FALSE(KeyExists(root, classes + L"\\" + g.key)) << g.key;
+    for (const auto& g : ExpectedClasses()) EXPECT_FALSE(KeyExists(root, kClasses + L"\\" + g.first)) << g.first.c_str();
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kPluginKey));
-    // Shared parents stay.
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID")) << "shared parents stay";
 }
 
 std::wstring Text(REFGUID guid)
@@ -89,15 +75,9 @@ std::wstring Text(REFGUID guid)
 // The type library that IPlugin's interface key names.
 std::wstring PluginInterfaceLibrary()
 {
-    Lines lines = Snapshot(HKEY_CLASSES_ROOT, L"Interface\\" + Text(IID_IPlugin) + L"\\TypeLib", L"");
-    for (const auto& l : lines)
+    for (const auto& l : Snapshot(HKEY_CLASSES_ROOT, L"Interface\\" + Text(IID_IPlugin) + L"\\TypeLib", L""))
         if (l.rfind(L"|(default)=sz:", 0) == 0) return l.substr(14);
     return L"<none>";
-}
-
-std::wstring Regsvr32(const std::wstring& switches)
-{
-    return L"regsvr32.exe " + switches + L" \"" + servertest::ServerDllPath() + L"\"";
 }
 
 class RegistrationTest : public ::testing::Test {
@@ -114,8 +94,8 @@ protected:
     }
     static void Clean()
     {
-        RunProgram(Regsvr32(L"/u /s"));
-        RunProgram(Regsvr32(L"/u /s /n /i:user"));
+        Regsvr32(L"/u /s");
+        Regsvr32(L"/u /s /n /i:user");
     }
 };
 
@@ -123,52 +103,47 @@ TEST_F(RegistrationTest, Regsvr32WritesTheClassAndUnregisterTakesItBack)
 {
     const std::wstring toolbarLib = Text(LIBID_ZorvanToolbarLib);
     ASSERT_EQ(toolbarLib, PluginInterfaceLibrary());  // the hosttlb fixture's registration
-    ASSERT_EQ(0, RunProgram(Regsvr32(L"/s")));
-    EXPECT_EQ(toolbarLib, PluginInterfaceLibrary());
-    ExpectRegistered(kMachineRoot, kMachineClasses);
+    ASSERT_EQ(0, Regsvr32(L"/s"));
+    EXPECT_EQ(toolbarLib, PluginInterfaceLibrary()) << "the interface stays the toolbar's";
+    ExpectRegistered(HKEY_LOCAL_MACHINE);
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + kLibId + L"\\1.0"));
-    EXPECT_FALSE(KeyExists(kUserRoot, kUserClasses + L"\\CLSID\\" + kClsid));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClasses + L"\\CLSID\\" + kClsid));
 
     // Again: one set of keys, and the balloon is due again.
-    HKEY plugin;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kPluginKey.c_str(), 0, KEY_WRITE, &plugin));
-    DWORD zero = 0;
-    RegSetValueExW(plugin, L"DisplayPostinstallBalloon", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4);
-    RegCloseKey(plugin);
-    ASSERT_EQ(0, RunProgram(Regsvr32(L"/s")));
-    ExpectRegistered(kMachineRoot, kMachineClasses);
+    const DWORD zero = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kPluginKey.c_str(), L"DisplayPostinstallBalloon",
+                                             REG_DWORD, &zero, sizeof zero));
+    ASSERT_EQ(0, Regsvr32(L"/s"));
+    ExpectRegistered(HKEY_LOCAL_MACHINE);
 
-    ASSERT_EQ(0, RunProgram(Regsvr32(L"/u /s")));
-    ExpectUnregistered(kMachineRoot, kMachineClasses);
+    ASSERT_EQ(0, Regsvr32(L"/u /s"));
+    ExpectUnregistered(HKEY_LOCAL_MACHINE);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + kLibId));
-    // The toolbar's interface stays registered to the toolbar's library.
     EXPECT_EQ(toolbarLib, PluginInterfaceLibrary());
 }
 
 TEST_F(RegistrationTest, PerUserRegistrationWritesTheUsersClasses)
 {
-    ASSERT_EQ(0, RunProgram(Regsvr32(L"/s /n /i:user")));
-    ExpectRegistered(kUserRoot, kUserClasses);
-    EXPECT_FALSE(KeyExists(kMachineRoot, kMachineClasses + L"\\CLSID\\" + kClsid));
-    ASSERT_EQ(0, RunProgram(Regsvr32(L"/u /s /n /i:user")));
-    ExpectUnregistered(kUserRoot, kUserClasses);
+    ASSERT_EQ(0, Regsvr32(L"/s /n /i:user"));
+    ExpectRegistered(HKEY_CURRENT_USER);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClasses + L"\\CLSID\\" + kClsid));
+    ASSERT_EQ(0, Regsvr32(L"/u /s /n /i:user"));
+    ExpectUnregistered(HKEY_CURRENT_USER);
 }
 
 TEST_F(RegistrationTest, OnlyTheWordUserSwitchesToPerUser)
 {
-    struct {
-        const wchar_t* commandLine;
-        bool perUser;
-    } const kCases[] = {{L"USER", true}, {L"uSeR", true}, {L"use", false}, {L"users", false}, {L"", false},
-                        {nullptr, false}};
+    const std::pair<const wchar_t*, bool> kCases[] = {{L"USER", true}, {L"uSeR", true}, {L"use", false},
+                                                      {L"users", false}, {L"", false}, {nullptr, false}};
     for (const auto& c : kCases) {
-        SCOPED_TRACE(testing::Message() << (c.commandLine ? c.commandLine : L"(null)"));
-        ServerDll dll;  // a fresh load: the switch lasts as long as the library
-        ASSERT_EQ(S_OK, dll.Install(TRUE, c.commandLine));
-        EXPECT_EQ(c.perUser, KeyExists(kUserRoot, kUserClasses + L"\\CLSID\\" + kClsid));
-        EXPECT_EQ(!c.perUser, KeyExists(kMachineRoot, kMachineClasses + L"\\CLSID\\" + kClsid));
-        ASSERT_EQ(S_OK, dll.Install(FALSE, c.commandLine));
-        ExpectUnregistered(c.perUser ? kUserRoot : kMachineRoot, c.perUser ? kUserClasses : kMachineClasses);
+        SCOPED_TRACE(testing::Message() << (c.first ? c.first : L"(null)"));
+        servertest::ServerDll dll;  // a fresh load: the switch lasts as long as the library
+        auto install = dll.proc<HRESULT(WINAPI*)(BOOL, LPCWSTR)>("DllInstall");
+        ASSERT_EQ(S_OK, install(TRUE, c.first));
+        EXPECT_EQ(c.second, KeyExists(HKEY_CURRENT_USER, kClasses + L"\\CLSID\\" + kClsid));
+        EXPECT_EQ(!c.second, KeyExists(HKEY_LOCAL_MACHINE, kClasses + L"\\CLSID\\" + kClsid));
+        ASSERT_EQ(S_OK, install(FALSE, c.first));
+        ExpectUnregistered(c.second ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE);
     }
 }
 
@@ -177,19 +152,22 @@ TEST_F(RegistrationTest, FailedInstallLeavesNoClassBehind)
     // Non-volatile keys cannot be made below a volatile one: the plug-in key,
     // written after the class keys, fails.
     const std::wstring plugins = L"Software\\Zorvanworks\\IE Toolbar\\Plugins";
-    servertest::DeleteTree(HKEY_CURRENT_USER, plugins);
+    RegDeleteTreeW(HKEY_CURRENT_USER, plugins.c_str());
     HKEY h;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, plugins.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                              KEY_WRITE, nullptr, &h, nullptr));
     RegCloseKey(h);
     {
-        ServerDll dll;
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE), dll.Install(TRUE, nullptr));
+        servertest::ServerDll dll;
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE),
+                  dll.proc<HRESULT(WINAPI*)(BOOL, LPCWSTR)>("DllInstall")(TRUE, nullptr));
     }
-    servertest::DeleteTree(HKEY_CURRENT_USER, plugins);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"ZorvanRank.ZorvanRankPluginImpl"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"ZorvanRank.ZorvanRankPluginImpl.1"));
+    RegDeleteTreeW(HKEY_CURRENT_USER, plugins.c_str());
+    for (const auto& g : ExpectedClasses()) {
+        // The AppID stays: unregistration only gets to it when the class's removal succeeds.
+        if (g.first.rfind(L"AppID\\", 0) == 0) continue;
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, g.first)) << g.first.c_str();
+    }
 }
 
 }  // namespace

@@ -2,41 +2,19 @@
 // started again with VPK_FATAL_CHILD set.
 #include <gtest/gtest.h>
 #include <string>
-#include "fake_process_log.h"
 #include "vpk/com_exception.h"
 #include "vpk/handle.h"
-
-namespace {
-
-constexpr HRESULT fatal_code = static_cast<HRESULT>(0x8004DEAD);
-
-struct box_search {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK find_box(HWND w, LPARAM p)
-{
-    auto* search = reinterpret_cast<box_search*>(p);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    wchar_t title[64] = L"";
-    GetWindowTextW(w, title, 64);
-    if (pid == search->process && std::wstring(title) == L"vpk.fatal") {
-        search->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
+#include "vpk/module.h"
 
 TEST(fatal_error, shows_the_box_and_ends_the_process_with_the_code)
 {
+    const HRESULT code = static_cast<HRESULT>(0x8004DEAD);
     if (GetEnvironmentVariableW(L"VPK_FATAL_CHILD", nullptr, 0)) {
-        vpk_test::test_module m;  // with the in-memory log: initialize keeps the source name
+        // Initialized, the module keeps the source name that titles the box.
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        vpk::module m;
         m.initialize(SysAllocString(L"vpk.fatal"), GetModuleHandleW(nullptr));
-        vpk::fatal_error(fatal_code);
+        vpk::fatal_error(code);
     }
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -51,15 +29,15 @@ TEST(fatal_error, shows_the_box_and_ends_the_process_with_the_code)
     vpk::unique_handle process(pi.hProcess), thread(pi.hThread);
 
     // Wait for the box, check its text and press OK.
-    box_search search{pi.dwProcessId, nullptr};
-    for (int i = 0; i < 300 && !search.found; ++i) {
+    HWND box = nullptr;
+    for (int i = 0; i < 300 && !box; ++i) {
         Sleep(100);
-        EnumWindows(find_box, reinterpret_cast<LPARAM>(&search));
+        box = FindWindowW(L"#32770", L"vpk.fatal");
     }
-    if (!search.found) TerminateProcess(process.get(), 1);
-    ASSERT_NE(search.found, nullptr) << "no box titled with the source name";
+    if (!box) TerminateProcess(process.get(), 1);
+    ASSERT_NE(box, nullptr) << "no box titled with the source name";
     std::string text;
-    for (HWND child = GetWindow(search.found, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         char part[512] = "";
         GetWindowTextA(child, part, sizeof part);
         text += part;
@@ -68,9 +46,9 @@ TEST(fatal_error, shows_the_box_and_ends_the_process_with_the_code)
                         "process will be TERMINATED."),
               std::string::npos)
         << text;
-    PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
     DWORD exit_code = 0;
     GetExitCodeProcess(process.get(), &exit_code);
-    EXPECT_EQ(exit_code, static_cast<DWORD>(fatal_code));
+    EXPECT_EQ(exit_code, static_cast<DWORD>(code));
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
-#include "fake_process_log.h"
+#include <functional>
+#include "module_scope.h"
 #include "vpk/seh_exception.h"
 #include "vpk/thread.h"
 
@@ -39,6 +40,7 @@ struct fault_counts {
     int access_violations = 0;
     int divisions = 0;
     int other = 0;
+    int destroyed = 0;
 };
 
 // Faults n times of each kind and counts what arrives.
@@ -46,7 +48,7 @@ void fault_repeatedly(int n, fault_counts& counts)
 {
     for (int i = 0; i < n; ++i) {
         try {
-            sink = read_nowhere();
+            sink = fault_below_an_object(counts.destroyed);
         } catch (const com_exception& e) {
             (e.hr() == static_cast<HRESULT>(0x80040266) ? counts.access_violations : counts.other)++;
         }
@@ -58,92 +60,56 @@ void fault_repeatedly(int n, fault_counts& counts)
     }
 }
 
-}  // namespace
-
-TEST(fault_translation, faults_arrive_as_com_exception_on_the_main_thread)
-{
-    module_scope scope(false);  // no component: no traces, only the translation
-    fault_counts counts;
-    fault_repeatedly(1000, counts);
-    EXPECT_EQ(counts.access_violations, 1000);
-    EXPECT_EQ(counts.divisions, 1000);
-    EXPECT_EQ(counts.other, 0);
-}
-
-TEST(fault_translation, an_access_violation_is_logged_with_its_trace)
-{
-    module_scope scope;
-    int destroyed = 0;
-    HRESULT hr = S_OK;
-    try {
-        sink = fault_below_an_object(destroyed);
-    } catch (const com_exception& e) {
-        hr = e.hr();
-    }
-    EXPECT_EQ(hr, static_cast<HRESULT>(0x80040266));
-    EXPECT_EQ(destroyed, 1) << "objects of the faulting frames are destroyed";
-    std::wstring line;
-    for (const std::wstring& l : scope.log()->lines())
-        if (l.rfind(L"2 EXCEPTION: ", 0) == 0) line = l;
-    ASSERT_FALSE(line.empty());
-    EXPECT_NE(line.find(L"read_nowhere"), std::wstring::npos) << line;
-    EXPECT_NE(line.find(L"fault_below_an_object"), std::wstring::npos) << line;
-    EXPECT_NE(line.find(L"fault_test.cpp"), std::wstring::npos) << line;
-    RecordProperty("trace", std::string(line.begin(), line.end()));
-}
-
-namespace {
-
-// Faults n times of each kind on a worker thread.
 fault_counts fault_on_a_worker(int n)
 {
     vpk::thread worker;
     worker.start(THREAD_PRIORITY_NORMAL, true);
     fault_counts counts;
-    struct fault_action : vpk::thread::action_ {
-        fault_counts& counts;
-        int n;
-        fault_action(fault_counts& c, int n) : counts(c), n(n) {}
-        void run() override { fault_repeatedly(n, counts); }
-    };
-    worker.post(std::unique_ptr<vpk::thread::action_>(new fault_action(counts, n)));
+    worker.post(std::unique_ptr<vpk::thread::action_>(new vpk::thread::action_impl_<std::function<void()>>(
+        new std::function<void()>([&] { fault_repeatedly(n, counts); }))));
     EXPECT_TRUE(worker.wait_idle(120000));
     EXPECT_EQ(worker.shutdown(10000), 0u);
     return counts;
 }
 
-}  // namespace
-
-TEST(fault_translation, faults_arrive_as_com_exception_on_a_worker)
+void expect_all_arrived(const fault_counts& counts, int n)
 {
-    module_scope scope(false);
-    fault_counts counts = fault_on_a_worker(1000);
-    EXPECT_EQ(counts.access_violations, 1000);
-    EXPECT_EQ(counts.divisions, 1000);
+    EXPECT_EQ(counts.access_violations, n);
+    EXPECT_EQ(counts.divisions, n);
     EXPECT_EQ(counts.other, 0);
+    EXPECT_EQ(counts.destroyed, n) << "objects of the faulting frames are destroyed";
 }
 
-TEST(fault_translation, faults_on_a_worker_are_logged_with_their_traces)
+}  // namespace
+
+// Without the component: no traces, the translation alone, many times over.
+TEST(fault_translation, faults_arrive_as_com_exception_on_the_main_thread_and_on_a_worker)
+{
+    module_scope scope(false);
+    fault_counts counts;
+    fault_repeatedly(1000, counts);
+    expect_all_arrived(counts, 1000);
+    expect_all_arrived(fault_on_a_worker(1000), 1000);
+}
+
+TEST(fault_translation, each_fault_is_logged_with_its_trace)
 {
     module_scope scope;
-    fault_counts counts = fault_on_a_worker(10);
-    EXPECT_EQ(counts.access_violations, 10);
-    EXPECT_EQ(counts.divisions, 10);
-    int traces = 0;
-    for (const std::wstring& l : scope.log()->lines()) {
-        if (l.rfind(L"2 EXCEPTION: ", 0) == 0 && (l.find(L"read_nowhere") != std::wstring::npos ||
-                                                  l.find(L"divide_by_zero") != std::wstring::npos))
-            ++traces;
-    }
-    EXPECT_EQ(traces, 20);
+    expect_all_arrived(fault_on_a_worker(5), 5);
+    std::string log = scope.log_text();
+    size_t traces = 0;
+    for (size_t at = log.find(" EXCEPTION: "); at != std::string::npos; at = log.find(" EXCEPTION: ", at + 1))
+        ++traces;
+    EXPECT_EQ(traces, 10u) << log;
+    EXPECT_NE(log.find(" 2 vpk.test "), std::string::npos) << log;
+    for (const char* name : {"read_nowhere", "fault_below_an_object", "divide_by_zero", "fault_test.cpp"})
+        EXPECT_NE(log.find(name), std::string::npos) << name;
+    RecordProperty("log", log);
 }
 
 TEST(fault_translation, exception_codes_map_to_their_hresults)
 {
-    const struct {
-        DWORD code;
-        HRESULT hr;
-    } cases[] = {
+    const std::pair<DWORD, HRESULT> cases[] = {
         {EXCEPTION_ACCESS_VIOLATION, static_cast<HRESULT>(0x80040266)},
         {EXCEPTION_BREAKPOINT, static_cast<HRESULT>(0x80040267)},
         {EXCEPTION_ARRAY_BOUNDS_EXCEEDED, static_cast<HRESULT>(0x8004026A)},
@@ -156,15 +122,14 @@ TEST(fault_translation, exception_codes_map_to_their_hresults)
     };
     module_scope scope;
     for (const auto& c : cases) {
-        EXPECT_EQ(vpk::fault_hresult(c.code), c.hr) << std::hex << c.code;
+        EXPECT_EQ(vpk::fault_hresult(c.first), c.second) << std::hex << c.first;
         try {
-            vpk::translate_fault(c.code, nullptr);
+            vpk::translate_fault(c.first, nullptr);
         } catch (const com_exception& e) {
-            EXPECT_EQ(e.hr(), c.hr) << std::hex << c.code;
-            ATL::CComPtr<IErrorInfo> record(e.record());
+            EXPECT_EQ(e.hr(), c.second) << std::hex << c.first;
             GUID guid = GUID_NULL;
-            ASSERT_TRUE(record);
-            record->GetGUID(&guid);
+            ASSERT_NE(e.record(), nullptr);
+            e.record()->GetGUID(&guid);
             EXPECT_TRUE(IsEqualGUID(guid, vpk::GUID_vpk_error));
         }
     }

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
-#include <string>
 #include <vector>
-#include "fake_process_log.h"
+#include "module_scope.h"
 #include "vpk/thread.h"
 
 using vpk::com_exception;
@@ -10,31 +9,24 @@ using vpk_test::module_scope;
 
 namespace {
 
-// Runs a function object as an action.
 template <class F>
 std::unique_ptr<vpk::thread::action_> action(F f)
 {
     return std::unique_ptr<vpk::thread::action_>(new vpk::thread::action_impl_<F>(new F(std::move(f))));
 }
 
-// A thread whose loop never ends.
-class stuck_thread : public vpk::thread {
-protected:
-    int run() override
-    {
-        for (;;) Sleep(1000);
+HRESULT start_failure(vpk::thread& worker, std::wstring* description)
+{
+    try {
+        worker.start(THREAD_PRIORITY_NORMAL, true);
+    } catch (const com_exception& e) {
+        ATL::CComBSTR text;
+        if (e.record()) e.record()->GetDescription(&text);
+        *description = !e.record() ? L"<no record>" : text ? text.m_str : L"";
+        return e.hr();
     }
-};
-
-class failing_start_thread : public vpk::thread {
-protected:
-    void on_start() override { throw std::runtime_error("no resources for the worker"); }
-};
-
-struct recorder {
-    std::vector<int> order;
-    void first() { order.push_back(1); }
-};
+    return S_OK;
+}
 
 }  // namespace
 
@@ -42,24 +34,29 @@ TEST(thread, runs_posted_actions_in_order_and_goes_idle_after_the_last)
 {
     module_scope scope;
     vpk::thread worker;
-    EXPECT_FALSE(worker.is_running());
     worker.start(THREAD_PRIORITY_ABOVE_NORMAL, true);
-    EXPECT_TRUE(worker.is_running());
     EXPECT_TRUE(worker.wait_idle(0));
+    std::wstring text;
+    EXPECT_EQ(start_failure(worker, &text), E_FAIL) << "started twice";
 
-    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    vpk::unique_handle gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<int> order;
-    worker.post(action([&] { WaitForSingleObject(gate, 10000); order.push_back(1); }));
+    worker.post(action([&] {
+        WaitForSingleObject(gate.get(), 10000);
+        order.push_back(1);
+        // An action may post another: it runs after those already queued.
+        worker.post(action([&] { order.push_back(3); }));
+    }));
     worker.post(action([&] { order.push_back(2); }));
-    EXPECT_FALSE(worker.wait_idle(50)) << "idle only after the second action";
-    SetEvent(gate);
+    EXPECT_FALSE(worker.wait_idle(50)) << "idle only after the last action";
+    SetEvent(gate.get());
     ASSERT_TRUE(worker.wait_idle(10000));
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-    CloseHandle(gate);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 
     EXPECT_EQ(worker.shutdown(10000), 0u);
     EXPECT_FALSE(worker.is_running());
-    EXPECT_EQ(worker.thread_id(), 0u);
+    EXPECT_EQ(start_failure(worker, &text), S_OK) << "a stopped thread starts again";
+    EXPECT_EQ(worker.shutdown(10000), 0u);
 }
 
 TEST(thread, a_failing_action_is_reported_and_the_next_one_runs)
@@ -73,46 +70,21 @@ TEST(thread, a_failing_action_is_reported_and_the_next_one_runs)
     worker.post(action([&] { later_ran = true; }));
     ASSERT_TRUE(worker.wait_idle(10000));
     EXPECT_TRUE(later_ran);
-    EXPECT_TRUE(scope.log()->contains(L"REPORT 80040202 action went wrong"));
-    EXPECT_TRUE(scope.log()->contains(L"REPORT 80070005"));
     EXPECT_EQ(worker.shutdown(10000), 0u);
-}
-
-TEST(thread, actions_may_post_actions_and_call_members)
-{
-    module_scope scope;
-    vpk::thread worker;
-    worker.start(THREAD_PRIORITY_NORMAL, true);
-    recorder r;
-    worker.post(action([&] {
-        worker.post(std::unique_ptr<vpk::mem_fun_0<recorder, void>>(
-            new vpk::mem_fun_0<recorder, void>(&r, &recorder::first)));
-    }));
-    ASSERT_TRUE(worker.wait_idle(10000));
-    EXPECT_EQ(r.order, (std::vector<int>{1}));
-    worker.shutdown(10000);
-}
-
-TEST(thread, start_twice_fails_with_e_fail)
-{
-    module_scope scope;
-    vpk::thread worker;
-    worker.start(THREAD_PRIORITY_NORMAL, true);
-    try {
-        worker.start(THREAD_PRIORITY_NORMAL, true);
-        ADD_FAILURE() << "second start accepted";
-    } catch (const com_exception& e) {
-        EXPECT_EQ(e.hr(), E_FAIL);
-    }
-    worker.shutdown(10000);
-    worker.start(THREAD_PRIORITY_NORMAL, true);  // restartable after shutdown
-    EXPECT_EQ(worker.shutdown(10000), 0u);
+    EXPECT_TRUE(scope.logged("0x80040202 {8C1F3E5A-2D47-4B9E-A6C3-5F0B7E91D24C}: action went wrong"))
+        << scope.log_text();
+    EXPECT_TRUE(scope.logged("0x80070005")) << scope.log_text();
 }
 
 TEST(thread, a_thread_that_does_not_quit_is_killed_after_the_time_out)
 {
     module_scope scope;
-    stuck_thread worker;
+    class stuck_thread : public vpk::thread {
+        int run() override
+        {
+            for (;;) Sleep(1000);
+        }
+    } worker;
     worker.start(THREAD_PRIORITY_NORMAL, true);
     const DWORD id = worker.thread_id();
     int destroyed = 0;
@@ -127,50 +99,36 @@ TEST(thread, a_thread_that_does_not_quit_is_killed_after_the_time_out)
     EXPECT_EQ(worker.shutdown(100), 1u);
     EXPECT_EQ(destroyed, 2) << "the actions that never ran are deleted";
     EXPECT_FALSE(worker.is_running());
-    wchar_t expected[200];
-    swprintf(expected, 200,
-             L"1 vpk::thread::shutdown(): The thread 0x%08X does not respond to shutdown message within 100 msecs. "
-             L"\nForcing kill()...",
-             static_cast<unsigned>(id));
-    EXPECT_TRUE(scope.log()->contains(expected)) << "notice missing";
+    char expected[160];
+    snprintf(expected, sizeof expected,
+             " 1 vpk.test %lu vpk::thread::shutdown(): The thread 0x%08X does not respond to shutdown message "
+             "within 100 msecs. \r\n\tForcing kill()...",
+             GetCurrentThreadId(), static_cast<unsigned>(id));
+    EXPECT_TRUE(scope.logged(expected)) << scope.log_text();
 }
 
-TEST(thread, a_failing_on_start_is_rethrown_by_start)
+// A thread that fails to start ends with the error as its exit code, detached.
+// The COM case: something on the thread (here the module's attach hook, in
+// real life a DLL's thread attach) has already joined the multithreaded
+// apartment, so the worker's own single-threaded CoInitialize fails.
+TEST(thread, a_failing_start_is_rethrown_by_start)
 {
-    module_scope scope;
-    failing_start_thread worker;
-    try {
-        worker.start(THREAD_PRIORITY_NORMAL, true);
-        ADD_FAILURE() << "start succeeded";
-    } catch (const com_exception& e) {
-        EXPECT_EQ(e.hr(), vpk::VPK_E_STD_EXCEPTION);
-        ATL::CComBSTR text;
-        ASSERT_TRUE(e.record());
-        e.record()->GetDescription(&text);
-        EXPECT_EQ(std::wstring(text), L"no resources for the worker");
-    }
-    EXPECT_EQ(worker.shutdown(10000), static_cast<DWORD>(vpk::VPK_E_STD_EXCEPTION));
-    EXPECT_EQ(scope.module().thread_count(), 1u) << "the worker detached itself";
-}
-
-// Something on the thread (here the module's attach hook, in real life a DLL's
-// thread attach) has already joined the multithreaded apartment, so the
-// worker's own single-threaded CoInitialize fails.
-TEST(thread, a_failing_com_initialization_is_rethrown_by_start)
-{
-    module_scope scope;
-    scope.module().thread_attach_hook = [] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); };
-    vpk::thread worker;
     for (bool with_log : {true, false}) {
         SCOPED_TRACE(with_log ? "with the component" : "without");
-        if (!with_log) scope.module().uninitialize();
-        try {
-            worker.start(THREAD_PRIORITY_NORMAL, true);
-            ADD_FAILURE() << "start succeeded";
-        } catch (const com_exception& e) {
-            EXPECT_EQ(e.hr(), RPC_E_CHANGED_MODE);
-            EXPECT_NE(e.record(), nullptr);
-        }
+        module_scope scope(with_log);
+        class failing_start_thread : public vpk::thread {
+            void on_start() override { throw std::runtime_error("no resources for the worker"); }
+        } failing;
+        std::wstring text;
+        EXPECT_EQ(start_failure(failing, &text), vpk::VPK_E_STD_EXCEPTION);
+        EXPECT_EQ(text, L"no resources for the worker");
+        EXPECT_EQ(failing.shutdown(10000), static_cast<DWORD>(vpk::VPK_E_STD_EXCEPTION));
+        EXPECT_EQ(scope.module().thread_count(), 1u) << "the worker detached itself";
+
+        scope.module().thread_attach_hook = [] { CoInitializeEx(nullptr, COINIT_MULTITHREADED); };
+        vpk::thread worker;
+        EXPECT_EQ(start_failure(worker, &text), RPC_E_CHANGED_MODE);
+        EXPECT_NE(text, L"<no record>");
         EXPECT_EQ(worker.shutdown(10000), static_cast<DWORD>(RPC_E_CHANGED_MODE));
     }
 }
