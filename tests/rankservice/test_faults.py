@@ -28,7 +28,7 @@ class FaultTest(unittest.TestCase):
         return service
 
     def test_modes(self):
-        # mode: (whole answer, the client's reading of it) -> checks
+        # (whole answer, the client's reading of it, the first read) -> checks
         def split(full, client, early):
             self.assertTrue(early.endswith(b"\r\n\r\n"), early)
             self.assertEqual(client, (early, True))
@@ -47,13 +47,11 @@ class FaultTest(unittest.TestCase):
             self.assertEqual(parse_rpc_result(client[0]), b"")
 
         def garbage(full, client, early):
-            self.assertEqual(full, faults.GARBAGE)
             self.assertEqual(client, (faults.GARBAGE, False))
 
         def huge(full, client, early):
             self.assertEqual(full.index(b"\r\n\r\n") + 4,
                              faults.HUGE_HEADER_BYTES)
-            self.assertTrue(full.startswith(b"HTTP/1.1 200 OK\r\n"))
             self.assertEqual(json.loads(body_of(full))["result"], "1")
             self.assertTrue(client[1])
 
@@ -75,30 +73,20 @@ class FaultTest(unittest.TestCase):
                       first_read(service.address))
                 self.assertIn("fault=" + mode, service.wait_lines(3)[-1])
 
-    def test_refuse_closes_before_reading(self):
-        service = self.service("refuse")
+    def test_refuse_and_stall_answer_nothing(self):
+        refuse = self.service("refuse")
         try:
-            self.assertEqual(raw_answer(service.address, KNOWN), b"")
+            self.assertEqual(raw_answer(refuse.address, KNOWN), b"")
         except OSError:
             pass  # reset for the request it did not read: also a refusal
-        time.sleep(0.2)
-        self.assertEqual(service.lines, [])
-        self.assertEqual(service.store.rank("a.com"), 1)  # nothing recorded
-
-    def test_stall_holds_the_connection_without_a_byte(self):
-        service = self.service("stall")
-        with socket.create_connection(service.address, timeout=5) as s:
+        stall = self.service("stall")
+        with socket.create_connection(stall.address, timeout=5) as s:
             s.sendall(KNOWN)
             s.settimeout(1.5)
             self.assertRaises(socket.timeout, s.recv, 100)
-        self.assertIn("fault=stall", service.wait_lines(1)[0])
-
-    def test_probe_is_quiet_in_every_mode(self):
-        for mode in faults.MODES:
-            with self.subTest(mode), LocalService(fault=mode) as service:
-                socket.create_connection(service.address, timeout=5).close()
-                time.sleep(0.1)
-                self.assertEqual(service.lines, [])
+        self.assertIn("fault=stall", stall.wait_lines(1)[0])
+        self.assertEqual(refuse.lines, [])
+        self.assertEqual(refuse.store.rank("a.com"), 1)  # nothing recorded
 
 
 if __name__ == "__main__":
