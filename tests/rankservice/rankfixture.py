@@ -9,9 +9,7 @@ first CR LF CR LF.
 import os
 import re
 import shutil
-import signal
 import socket
-import subprocess
 import sys
 import tempfile
 import threading
@@ -132,32 +130,3 @@ class LocalService:
         while len(self.lines) < count and time.monotonic() < deadline:
             time.sleep(0.01)
         return list(self.lines)
-
-
-class ServiceProcess:
-    """The command-line service in a child process, until closed."""
-
-    def __init__(self, workdir):
-        ready = os.path.join(workdir, "ready")
-        if os.path.exists(ready):  # left by an earlier run in the folder
-            os.unlink(ready)
-        self.log = open(os.path.join(workdir, "service.log"), "w+")
-        self.proc = subprocess.Popen(
-            [sys.executable, SERVICE, "--listen", "127.0.0.1", "--port", "0",
-             "--db", os.path.join(workdir, "ranks.sqlite"),
-             "--ready-file", ready], stdout=subprocess.DEVNULL, stderr=self.log)
-        deadline = time.monotonic() + 10
-        while not os.path.exists(ready):
-            if self.proc.poll() is not None or time.monotonic() > deadline:
-                raise AssertionError("service not ready")
-            time.sleep(0.02)
-        with open(ready) as f:
-            host, port = f.read().split()
-        self.address = (host, int(port))
-
-    def close(self, sig=signal.SIGTERM):
-        if self.proc.poll() is None:
-            self.proc.send_signal(sig)
-            self.proc.wait(10)
-        self.log.close()
-        return self.proc.returncode

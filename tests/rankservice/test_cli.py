@@ -1,19 +1,11 @@
 import os
-import signal
 import socket
-import sqlite3
 import subprocess
 import sys
 import tempfile
 import unittest
 
-from rankfixture import (SERVICE, ServiceProcess, client_exchange,
-                         client_request, parse_rpc_result)
-
-
-def rank_of(address, url, uid):
-    return parse_rpc_result(client_exchange(address,
-                                            client_request(url, uid=uid))[0])
+from rankfixture import SERVICE
 
 
 class CommandLineTest(unittest.TestCase):
@@ -54,24 +46,6 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual(done.returncode, status, done.stderr)
                 self.assertIn(message, done.stderr)
                 self.assertNotIn("Traceback", done.stderr)
-
-    def test_lookups_survive_a_killed_process(self):
-        service = ServiceProcess(self.dir)
-        self.addCleanup(service.close)
-        uids = ["u%d" % i for i in range(5)]
-        for uid in uids:
-            rank_of(service.address, "http://kept.example/", uid)
-        self.assertEqual(service.close(signal.SIGKILL), -signal.SIGKILL)
-        db = sqlite3.connect(os.path.join(self.dir, "ranks.sqlite"))
-        try:
-            rows = db.execute("SELECT uid, host FROM lookup").fetchall()
-        finally:
-            db.close()
-        self.assertEqual(sorted(rows), [(u, "kept.example") for u in uids])
-        again = ServiceProcess(self.dir)
-        self.addCleanup(again.close)
-        self.assertEqual(rank_of(again.address, "http://kept.example/", "x"),
-                         b"1")
 
 
 if __name__ == "__main__":

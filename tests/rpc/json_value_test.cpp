@@ -1,4 +1,3 @@
-#include "rpc/ContentEncoder.h"
 #include "rpc/JsonValue.h"
 #include <gtest/gtest.h>
 #include <sstream>
@@ -73,13 +72,4 @@ TEST(JsonContainers, StoreIndependentDeepCopies)
 
     EXPECT_EQ("{\"params\":[{\"url\":\"http:\\/\\/a\\/\"},7]}", text(*copy));
     EXPECT_EQ("[{\"url\":\"http:\\/\\/a\\/\"},7,\"late\"]", text(params));
-}
-
-TEST(PlainTextContentEncoder, SpacesControlBytesAndCutsAtNul)
-{
-    PlainTextContentEncoder enc;
-    EXPECT_EQ("application/json", enc.contentType());
-    EXPECT_EQ("a b c d e f", enc.encode("a\rb\nc\bd\fe\tf"));
-    EXPECT_EQ("head", enc.encode(std::string("head\0tail", 9)));
-    EXPECT_EQ(std::string("\x01\x7f\xc3\xa9"), enc.encode("\x01\x7f\xc3\xa9"));
 }

@@ -1,8 +1,7 @@
 #pragma once
-// Test fixture: a registry key put back as it was. The values found at
-// construction are written back at destruction and any others removed; a key
-// that did not exist is deleted with everything put under it. Writes are raw,
-// so that malformed values can be stored.
+// Test fixture: a registry key put back as it was, subkeys included, from a
+// copy taken at construction; a key that did not exist is deleted again.
+// Writes are raw, so that malformed values can be stored.
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -11,39 +10,31 @@
 class SavedRegistryKey
 {
 public:
-    SavedRegistryKey(HKEY root, std::wstring path) : root_(root), path_(std::move(path))
+    SavedRegistryKey(HKEY root, std::wstring path)
+        : root_(root), path_(std::move(path)), copy_(L"Software\\ZorvanSavedKeys\\" + std::to_wstring(++count_))
     {
-        HKEY key = nullptr;
+        RegDeleteTreeW(HKEY_CURRENT_USER, copy_.c_str());
+        HKEY key = nullptr, copy = nullptr;
         existed_ = RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
-        for (DWORD i = 0; existed_; ++i) {
-            wchar_t name[16384];
-            DWORD nameChars = 16384, type = 0, bytes = 0;
-            if (RegEnumValueW(key, i, name, &nameChars, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
-                break;
-            Value v{std::wstring(name, nameChars), type, std::vector<BYTE>(bytes)};
-            RegQueryValueExW(key, v.name.c_str(), nullptr, &v.type, v.data.data(), &bytes);
-            saved_.push_back(std::move(v));
+        if (existed_ && RegCreateKeyExW(HKEY_CURRENT_USER, copy_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                        &copy, nullptr) == ERROR_SUCCESS) {
+            EXPECT_EQ(ERROR_SUCCESS, RegCopyTreeW(key, nullptr, copy));
         }
         if (key) RegCloseKey(key);
+        if (copy) RegCloseKey(copy);
     }
     ~SavedRegistryKey()
     {
-        if (!existed_) {
-            RegDeleteTreeW(root_, path_.c_str());
-            return;
-        }
-        HKEY key = nullptr;  // created again if a test deleted it; subkeys stay
-        if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
-            return;
-        for (;;) {
-            wchar_t name[16384];
-            DWORD nameChars = 16384;
-            if (RegEnumValueW(key, 0, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
-                RegDeleteValueW(key, name) != ERROR_SUCCESS)
-                break;
-        }
-        RegCloseKey(key);
-        for (const Value& v : saved_) Put(v.name.c_str(), v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+        RegDeleteTreeW(root_, path_.c_str());
+        HKEY key = nullptr, copy = nullptr;
+        if (existed_ && RegOpenKeyExW(HKEY_CURRENT_USER, copy_.c_str(), 0, KEY_READ, &copy) == ERROR_SUCCESS &&
+            RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+                ERROR_SUCCESS)
+            RegCopyTreeW(copy, nullptr, key);
+        if (key) RegCloseKey(key);
+        if (copy) RegCloseKey(copy);
+        RegDeleteTreeW(HKEY_CURRENT_USER, copy_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\ZorvanSavedKeys");  // once no other copy is left
     }
     SavedRegistryKey(const SavedRegistryKey&) = delete;
     SavedRegistryKey& operator=(const SavedRegistryKey&) = delete;
@@ -79,13 +70,8 @@ public:
     }
 
 private:
-    struct Value {
-        std::wstring name;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
+    static inline int count_ = 0;
     HKEY root_;
-    std::wstring path_;
+    std::wstring path_, copy_;
     bool existed_ = false;
-    std::vector<Value> saved_;
 };

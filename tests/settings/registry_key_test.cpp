@@ -52,26 +52,3 @@ TEST(ReadRegistryString, TakesOnlyWellFormedStringsThatFitTheBuffer)
     }
     EXPECT_EQ(L"default", ReadRegistryString(L"v", L"default", HKEY_CURRENT_USER, L"Software\\ZorvanNoSuchKey"));
 }
-
-TEST(RegistryKey, StringQueryCountsTheTerminatorAndReportsWhatDidNotFit)
-{
-    SavedRegistryKey scratch(HKEY_CURRENT_USER, kScratch);
-    scratch.PutString(L"abc", L"abc");
-    const std::vector<BYTE> blob(40, 'z');
-    scratch.Put(L"blob", REG_BINARY, blob.data(), 40);
-    RegistryKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, kScratch, KEY_READ));
-    struct { const wchar_t* name; ULONG capacity; LONG rc; } cases[] = {
-        {L"abc", 4, ERROR_SUCCESS},
-        {L"abc", 3, ERROR_MORE_DATA},
-        {L"blob", 8, ERROR_INVALID_DATA},  // not a string, even when too long
-    };
-    for (const auto& c : cases) {
-        wchar_t buffer[8];
-        ULONG chars = c.capacity;
-        EXPECT_EQ(c.rc, key.QueryStringValue(c.name, buffer, &chars)) << c.name;
-        if (c.rc == ERROR_SUCCESS) {
-            EXPECT_EQ(4u, chars);
-        }
-    }
-}
