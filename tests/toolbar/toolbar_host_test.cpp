@@ -267,9 +267,13 @@ public:
         if (id != 250 && id != 259) return S_OK;
         nested = nested || inside_;
         inside_ = true;
-        const std::wstring url = V_BSTR(V_VARIANTREF(&p->rgvarg[p->cArgs - 2]));
+        // The URL: a VARIANT by reference holding a BSTR, second of the arguments.
+        const VARIANTARG* arg = p->cArgs >= 2 ? &p->rgvarg[p->cArgs - 2] : nullptr;
+        const bool good = arg && V_VT(arg) == (VT_VARIANT | VT_BYREF) && V_VT(V_VARIANTREF(arg)) == VT_BSTR;
+        const std::wstring url = good ? V_BSTR(V_VARIANTREF(arg)) : L"(bad arguments)";
         seen.push_back((id == 250 ? L"before " : L"complete ") + url);
-        if (id == 250 && url.find(L"cancel") != std::wstring::npos) *V_BOOLREF(&p->rgvarg[0]) = VARIANT_TRUE;
+        if (id == 250 && V_VT(&p->rgvarg[0]) == (VT_BOOL | VT_BYREF) && url.find(L"cancel") != std::wstring::npos)
+            *V_BOOLREF(&p->rgvarg[0]) = VARIANT_TRUE;
         if (id == 259 && url == L"http://c.test/") {
             VARIANT to;
             V_VT(&to) = VT_BSTR;
