@@ -4,7 +4,6 @@
 #include "rpc/RpcClient.h"
 #include "rpc/RpcRequest.h"
 #include "scripted_server.h"
-#include "settings/RegistryKey.h"
 #include "vpk/module.h"
 #include <gtest/gtest.h>
 #include <atomic>
@@ -18,17 +17,14 @@ namespace {
 vpk::module test_module;  // threads register with it; no process log here
 
 // Points the client at a loopback address for the test's lifetime.
-class RpcHost {
-public:
+struct RpcHost {
     explicit RpcHost(const wchar_t* address)
     {
-        key_.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", KEY_READ | KEY_WRITE);
-        key_.SetStringValue(L"HTTPRpcHost", address);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost", REG_SZ, address,
+                        static_cast<DWORD>((wcslen(address) + 1) * sizeof(wchar_t)));
     }
-    ~RpcHost() { RegDeleteValueW(key_.Handle(), L"HTTPRpcHost"); }
-
-private:
-    RegistryKey key_;
+    ~RpcHost() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost"); }
+    static constexpr const wchar_t* kKey = L"SOFTWARE\\Zorvanworks";
 };
 
 std::shared_ptr<JsonValue> rank_params()
