@@ -33,7 +33,17 @@ void PrintLine(const std::wstring& text)
     GetLocalTime(&t);
     wchar_t stamp[32];
     swprintf(stamp, 32, L"%02u:%02u:%02u.%03u ", t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
-    WriteLine(stamp + text);
+    // Each line stamped: a plug-in's error description carries its stack
+    // trace after a line break.
+    std::wstring lines;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        size_t cut = end > start && text[end - 1] == L'\r' ? end - 1 : end;
+        lines += (start ? L"\n" : L"") + std::wstring(stamp) + text.substr(start, cut - start);
+        start = end + 1;
+    }
+    WriteLine(lines);
 }
 
 std::wstring FormatHex(unsigned long long value)

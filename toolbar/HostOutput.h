@@ -10,7 +10,7 @@ namespace zorvanhost {
 // One line to stdout as UTF-8, in one write; callable from any thread.
 void WriteLine(const std::wstring& text);
 
-// "hh:mm:ss.mmm text" through WriteLine.
+// "hh:mm:ss.mmm text" through WriteLine, every line of text stamped.
 void PrintLine(const std::wstring& text);
 
 // "0x80004005" followed by the thread's error description, when there is one.

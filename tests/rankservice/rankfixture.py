@@ -1,17 +1,15 @@
 """Shared fixtures: the toolbar client's request and reader, and services.
 
-`client_request` builds the request bytes the toolbar sends (JSON escapes,
-key order, the body encoder, the header and the trailing CR LF), and
-`client_exchange` reads the answer the way its channel does: 4095-byte
-reads, each cut at its first NUL, stopping as soon as CR LF CR LF is seen.
+`client_request` builds the bytes the toolbar sends (JSON escapes, key order,
+the body encoder, the trailing CR LF); `client_exchange` reads the answer as
+its channel does: 4095-byte reads, each cut at its first NUL, stopping at the
+first CR LF CR LF.
 """
 
 import os
 import re
 import shutil
-import signal
 import socket
-import subprocess
 import sys
 import tempfile
 import threading
@@ -25,11 +23,6 @@ sys.path.insert(0, SERVICE_DIR)
 from rankstore import RankStore  # noqa: E402
 from server import RankServer  # noqa: E402
 
-UID = "{6B29FC40-CA47-1067-B31D-00DD010662DA}"
-UAGENT = ("Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 6.1; Trident/4.0; "
-          "ZorvanToolbar)")
-AGENT = "ieaddon-2.2.0-73-stable-win-x86_64"
-
 _ESCAPES = {0x08: b"\\b", 0x09: b"\\t", 0x0A: b"\\n", 0x0C: b"\\f",
             0x0D: b"\\r", 0x22: b'\\"', 0x2F: b"\\/", 0x5C: b"\\\\"}
 
@@ -40,23 +33,24 @@ def _json_string(data):
     return b'"' + b"".join(_ESCAPES.get(b, bytes([b])) for b in data) + b'"'
 
 
-def client_body(url, ref="", uid=UID, uagent=UAGENT, lang="en-US", id_=1,
-                agent=AGENT):
-    params = {"lang": lang, "ref": ref, "uagent": uagent, "uid": uid,
+def client_body(url, uid="{6B29FC40-CA47-1067-B31D-00DD010662DA}",
+                uagent="Mozilla/4.0 (compatible; MSIE 8.0)", id_=1):
+    params = {"lang": "en-US", "ref": "", "uagent": uagent, "uid": uid,
               "url": url}
     obj = b"{" + b",".join(b'"' + k.encode() + b'":' + _json_string(v)
                            for k, v in sorted(params.items())) + b"}"
-    text = (b'{"agent":' + _json_string(agent) + b',"id":' + str(id_).encode()
-            + b',"method":"rank","params":[' + obj + b'],"version":"1.0"}')
+    text = (b'{"agent":"ieaddon-2.2.0-73-stable-win-x86_64","id":'
+            + str(id_).encode() + b',"method":"rank","params":[' + obj
+            + b'],"version":"1.0"}')
     # The client's body encoder: cut at NUL, control characters to spaces.
     text = text.split(b"\0", 1)[0]
     return bytes(0x20 if b in b"\r\n\b\f\t" else b for b in text)
 
 
-def client_request(url, host="rank.zorvanworks.com", **kw):
+def client_request(url, **kw):
     body = client_body(url, **kw)
-    head = ("POST /rank/ HTTP/1.1\r\nHost: %s\r\nContent-Type: "
-            "application/json\r\nContent-Length: %d\r\n\r\n" % (host, len(body)))
+    head = ("POST /rank/ HTTP/1.1\r\nHost: rank.zorvanworks.com\r\nContent-"
+            "Type: application/json\r\nContent-Length: %d\r\n\r\n" % len(body))
     return head.encode() + body + b"\r\n"
 
 
@@ -74,7 +68,7 @@ def client_exchange(address, request, timeout=5.0):
         return answer, True
 
 
-# The four answer patterns, case-insensitive, searched from the start.
+# The client's four answer patterns, case-insensitive, searched from the start.
 _PATTERNS = [re.compile(p, re.I | re.S) for p in (
     rb'{[^}]*"version":\s*"((?>\\"|[^"\\])*)"[^}]*}',
     rb'{[^}]*"code":\s*(\d+)[^}]*\}',
@@ -130,71 +124,9 @@ class LocalService:
         self.store.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
     def wait_lines(self, count, timeout=5.0):
         """The log once it holds count lines (the log follows the send)."""
         deadline = time.monotonic() + timeout
         while len(self.lines) < count and time.monotonic() < deadline:
             time.sleep(0.01)
         return list(self.lines)
-
-
-def free_loopback(port=80):
-    """An address of 127.0.0.0/8 this test process may bind on the port.
-
-    Derived from the process id so parallel test runs do not collide.
-    """
-    base = os.getpid() % 250
-    for n in range(2, 250):
-        address = "127.83.{}.{}".format(base, n)
-        with socket.socket() as s:
-            try:
-                s.bind((address, port))
-                return address
-            except OSError:
-                continue
-    raise RuntimeError("no free loopback address for port {}".format(port))
-
-
-class ServiceProcess:
-    """The command-line service in a child process, until closed."""
-
-    def __init__(self, workdir, *args, listen="127.0.0.1", port=0):
-        self.ready = os.path.join(workdir, "ready")
-        if os.path.exists(self.ready):
-            os.unlink(self.ready)
-        self.log_path = os.path.join(workdir, "service.log")
-        self.log = open(self.log_path, "w")
-        self.proc = subprocess.Popen(
-            [sys.executable, SERVICE, "--listen", listen, "--port", str(port),
-             "--db", os.path.join(workdir, "ranks.sqlite"),
-             "--ready-file", self.ready] + list(args),
-            stdout=subprocess.DEVNULL, stderr=self.log)
-        deadline = time.monotonic() + 10
-        while not os.path.exists(self.ready):
-            if self.proc.poll() is not None or time.monotonic() > deadline:
-                raise AssertionError("service not ready:\n" + self.output())
-            time.sleep(0.02)
-        with open(self.ready) as f:
-            host, port = f.read().split()
-        self.address = (host, int(port))
-
-    def output(self):
-        with open(self.log_path) as f:
-            return f.read()
-
-    def close(self, sig=None):
-        if self.proc.poll() is None:
-            self.proc.send_signal(sig or signal.SIGTERM)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
-        self.log.close()
-        return self.proc.returncode

@@ -3,8 +3,6 @@ import socket
 import struct
 import time
 import unittest
-import urllib.error
-import urllib.request
 
 from rankfixture import (LocalService, client_body, client_exchange,
                          client_request, parse_rpc_result, raw_answer)
@@ -24,12 +22,6 @@ class ServerTest(unittest.TestCase):
         self.addCleanup(self.service.close)
         self.address = self.service.address
 
-    def ask(self, url, **kw):
-        answer, complete = client_exchange(self.address,
-                                           client_request(url, **kw))
-        self.assertTrue(complete, answer)
-        return answer
-
     def test_client_reads_the_rank_and_probes_stay_quiet(self):
         for reset in (False, True):  # closed with FIN, then with RST
             s = socket.create_connection(self.address, timeout=5)
@@ -37,38 +29,37 @@ class ServerTest(unittest.TestCase):
                 s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                              struct.pack("ii", 1, 0))
             s.close()
-        self.assertEqual(parse_rpc_result(self.ask("http://a.com/", uid="1")),
-                         b"")
+        first, _ = client_exchange(self.address,
+                                   client_request("http://a.com/", uid="1"))
+        self.assertEqual(parse_rpc_result(first), b"")
         # ANSI-code-page bytes and raw control bytes, as the client sends.
-        answer = self.ask("http://www.a.com/y?z=1", uid="2", id_=7,
-                          uagent="Mozilla/4.0 (caf\xe9 \u20ac\x01\x7f)")
-        # The reader stopped at the end of the header block, yet holds the
-        # whole body: status line, headers and body left in one send.
+        answer, complete = client_exchange(self.address, client_request(
+            "http://www.a.com/y?z=1", uid="2", id_=7,
+            uagent="Mozilla/4.0 (caf\xe9 \u20ac\x01\x7f)"))
+        # The reader stops at the end of the header block: the body must
+        # have come in the same send.
         status, length, body = split_answer(answer)
+        self.assertTrue(complete)
         self.assertEqual((status, length), ("HTTP/1.1 200 OK", [len(body)]))
         self.assertEqual(json.loads(body)["id"], 7)
         self.assertEqual(parse_rpc_result(answer), b"1")
+        # One log line per request, none for the probes.
         self.service.wait_lines(2)
         time.sleep(0.2)
-        # Threads log as they finish, not necessarily in order.
-        lines = sorted(self.service.lines, key=lambda x: "uid=2" in x)
-        self.assertEqual(len(lines), 2, lines)
-        self.assertIn("POST /rank/ 200 rank host=a.com uid=1 result=-",
-                      lines[0])
-        self.assertIn("uid=2 result=1", lines[1])
+        self.assertEqual(len(self.service.lines), 2, self.service.lines)
+        self.assertTrue(any("host=a.com uid=2 result=1" in x
+                            for x in self.service.lines), self.service.lines)
 
     def test_every_answer_is_one_flat_object(self):
         call = client_body("http://a.com/", id_=5)
 
-        def post(body, path=b"/rank/", method=b"POST"):
-            return raw_answer(self.address, b"%s %s HTTP/1.1\r\nHost: x\r\n"
-                              b"Content-Length: %d\r\n\r\n%s"
-                              % (method, path, len(body), body))
-        cases = [
+        def post(body, path=b"/rank/", method=b"POST", extra=b""):
+            return b"%s %s HTTP/1.1\r\nHost: x\r\n%sContent-Length: %d\r\n\r\n%s" % (
+                method, path, extra, len(body), body)
+        cases = [  # request, status, code
             (post(call), 200, 0),
-            (raw_answer(self.address, b"POST /rank/ HTTP/1.1\r\nUser-Agent: "
-                        b"a\x85b\x0bc\r\nContent-Length: %d\r\n\r\n%s"
-                        % (len(call), call)), 200, 0),
+            # Header lines split only at LF.
+            (post(call, extra=b"User-Agent: a\x85b\x0bc\r\n"), 200, 0),
             (post(b"{not json"), 200, 1),
             (post(b"[" * 100000), 200, 1),
             (post(b"[1,2]"), 200, 2),
@@ -77,16 +68,16 @@ class ServerTest(unittest.TestCase):
             (post(b'{"id":5,"method":"rank","params":[{"url":5}]}'), 200, 4),
             (post(call, path=b"/other/"), 404, 6),
             (post(call, method=b"PUT"), 405, 6),
-            (raw_answer(self.address, b"POST /rank/ HTTP/1.1\r\n\r\n"), 411, 6),
-            (raw_answer(self.address, b"HELLO\r\n\r\n"), 400, 6),
-            (raw_answer(self.address, b"POST /rank/ HTTP/1.1\r\n"
-                        b"Content-Length: 50\r\n\r\n{}"), 400, 6),
-            (raw_answer(self.address, b"POST /rank/ HTTP/1.1\r\n"
-                        b"Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n"), 501, 6),
+            (b"POST /rank/ HTTP/1.1\r\n\r\n", 411, 6),
+            (b"HELLO\r\n\r\n", 400, 6),
+            (b"POST /rank/ HTTP/1.1\r\nContent-Length: 50\r\n\r\n{}", 400, 6),
+            (b"POST /rank/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+             b"0\r\n\r\n", 501, 6),
         ]
-        for i, (answer, status, code) in enumerate(cases):
+        for i, (request, status, code) in enumerate(cases):
             with self.subTest(case=i):
-                line, length, body = split_answer(answer)
+                line, length, body = split_answer(
+                    raw_answer(self.address, request))
                 self.assertTrue(line.startswith("HTTP/1.1 %d " % status), line)
                 self.assertEqual(length, [len(body)])
                 obj = json.loads(body)
@@ -95,21 +86,6 @@ class ServerTest(unittest.TestCase):
                                   if isinstance(v, (dict, list))], obj)
                 self.assertEqual(obj["id"], 5 if code in (0, 3, 4) else None)
                 self.assertEqual(obj["result"] is None, code != 0)
-        self.assertEqual(parse_rpc_result(self.ask("http://a.com/")), b"1")
-
-    def test_ordinary_clients(self):
-        body = json.dumps({"id": "abc", "method": "rank", "params": [
-            {"url": "http://caf\u00e9.example/", "uid": "u"}]}).encode()
-        for _ in range(2):
-            request = urllib.request.Request(
-                "http://%s:%d/rank/" % self.address, data=body)
-            with urllib.request.urlopen(request, timeout=5) as reply:
-                obj = json.load(reply)
-        self.assertEqual((obj["id"], obj["result"]), ("abc", "1"))
-        with self.assertRaises(urllib.error.HTTPError) as e:
-            urllib.request.urlopen("http://%s:%d/rank/" % self.address,
-                                   timeout=5)
-        self.assertEqual(e.exception.code, 405)
 
     def test_request_in_pieces_expect_continue_and_a_slow_neighbour(self):
         slow = socket.create_connection(self.address, timeout=5)

@@ -1,9 +1,9 @@
 // The RPC client's thread, queue and channels against a scripted loopback
-// server, under Wine's real WinSock and WinINet.
+// server, under Wine's real WinSock and WinINet. How each kind of broken
+// answer ends is in the plug-in's fault matrix.
 #include "rpc/RpcClient.h"
 #include "rpc/RpcRequest.h"
 #include "scripted_server.h"
-#include "settings/RegistryKey.h"
 #include "vpk/module.h"
 #include <gtest/gtest.h>
 #include <atomic>
@@ -17,23 +17,20 @@ namespace {
 vpk::module test_module;  // threads register with it; no process log here
 
 // Points the client at a loopback address for the test's lifetime.
-class RpcHost {
-public:
+struct RpcHost {
     explicit RpcHost(const wchar_t* address)
     {
-        key_.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", KEY_READ | KEY_WRITE);
-        key_.SetStringValue(L"HTTPRpcHost", address);
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost", REG_SZ, address,
+                        static_cast<DWORD>((wcslen(address) + 1) * sizeof(wchar_t)));
     }
-    ~RpcHost() { RegDeleteValueW(key_.Handle(), L"HTTPRpcHost"); }
-
-private:
-    RegistryKey key_;
+    ~RpcHost() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost"); }
+    static constexpr const wchar_t* kKey = L"SOFTWARE\\Zorvanworks";
 };
 
-std::shared_ptr<JsonValue> rank_params(const char* url)
+std::shared_ptr<JsonValue> rank_params()
 {
     JsonObject p;
-    p.set("url", JsonString(url));
+    p.set("url", JsonString("http://a/"));
     JsonArray a;
     a.add(p);
     return a.clone();
@@ -42,7 +39,7 @@ std::shared_ptr<JsonValue> rank_params(const char* url)
 std::string call_and_parse(RpcClient& client, DWORD timeout_ms, bool* returned = nullptr)
 {
     std::string answer, result;
-    const bool ok = client.call("rank", "/rank/", *rank_params("http://a/"), "agent", timeout_ms, answer);
+    const bool ok = client.call("rank", "/rank/", *rank_params(), "agent", timeout_ms, answer);
     if (returned) *returned = ok;
     if (ok) ParseRpcResult(answer, result);
     return result;
@@ -55,7 +52,6 @@ TEST(RpcClient, SendsTheRequestTextAndReadsTheResult)
     RpcHost host(L"127.0.0.61");
     ScriptedServer server("127.0.0.61", Reply::whole, ScriptedServer::answer_with_result("1,234"));
     RpcClient client;
-    EXPECT_EQ(&client, RpcClient::instance());
     EXPECT_EQ("127.0.0.61", client.host_name());
 
     // Without its thread nobody serves the queue: the call times out.
@@ -76,53 +72,11 @@ TEST(RpcClient, SendsTheRequestTextAndReadsTheResult)
         return std::string();
     };
     EXPECT_FALSE(with_id(1).empty());
-    EXPECT_EQ(BuildRpcRequest(2, "rank", "/rank/", *rank_params("http://a/"), "agent", "127.0.0.61",
-                              PlainTextContentEncoder()),
+    EXPECT_EQ(BuildRpcRequest(2, "rank", "/rank/", *rank_params(), "agent", "127.0.0.61", PlainTextContentEncoder()),
               with_id(2));
     EXPECT_FALSE(with_id(3).empty());
     client.stop();
     EXPECT_FALSE(client.is_running());
-}
-
-TEST(RpcClient, AnswerEndsWithTheReadThatCompletesTheHeaderBlock)
-{
-    struct {
-        Reply reply;
-        bool returned;
-        const char* result;
-    } cases[] = {
-        {Reply::header_then_body, true, ""},  // the body came too late to be read
-        {Reply::split_crlf, true, "77"},      // the empty line is found across reads
-        {Reply::nul_in_chunk, false, ""},     // the rest of that read is lost, then the close
-        {Reply::close_early, false, ""},
-    };
-    RpcHost host(L"127.0.0.62");
-    for (const auto& c : cases) {
-        ScriptedServer server("127.0.0.62", c.reply, ScriptedServer::answer_with_result("77"));
-        RpcClient client;
-        client.start();
-        bool returned = !c.returned;
-        EXPECT_EQ(c.result, call_and_parse(client, 5000, &returned)) << static_cast<int>(c.reply);
-        EXPECT_EQ(c.returned, returned) << static_cast<int>(c.reply);
-        EXPECT_EQ(1u, server.requests().size());
-        client.stop();
-    }
-}
-
-TEST(RpcClient, NoServerMeansFalseAndTheThreadGoesOn)
-{
-    RpcHost host(L"127.0.0.63");  // nothing listens there
-    RpcClient client;
-    client.start();
-    bool returned = true;
-    EXPECT_EQ("", call_and_parse(client, 1500, &returned));
-    EXPECT_FALSE(returned);
-    EXPECT_TRUE(client.is_running());
-
-    // The same client reaches a server that comes up later.
-    ScriptedServer server("127.0.0.63", Reply::whole, ScriptedServer::answer_with_result("5"));
-    EXPECT_EQ("5", call_and_parse(client, 5000));
-    client.stop();
 }
 
 TEST(HttpClient, RefusesTheTwelfthQueuedRequestAtOnce)
@@ -146,24 +100,7 @@ TEST(HttpClient, RefusesTheTwelfthQueuedRequestAtOnce)
     EXPECT_EQ(11, finished.load());
 }
 
-TEST(HttpClient, StopReleasesAWaitingCaller)
-{
-    RpcHost host(L"127.0.0.65");
-    ScriptedServer server("127.0.0.65", Reply::stall, "");
-    RpcClient client;
-    client.start();
-    auto caller = std::async(std::launch::async, [&] {
-        std::string answer;
-        return client.transact("POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n\r\n", 30000, answer);
-    });
-    ASSERT_TRUE(server.wait_for_requests(1, 5000));
-    client.stop();
-    ASSERT_EQ(std::future_status::ready, caller.wait_for(std::chrono::seconds(5)));
-    EXPECT_FALSE(caller.get());
-    EXPECT_FALSE(client.is_running());
-}
-
-TEST(HttpClient, ConcurrentCallersAreServedOverAtMostFourChannels)
+TEST(HttpClient, ConcurrentCallersAreAllServed)
 {
     RpcHost host(L"127.0.0.66");
     ScriptedServer server("127.0.0.66", Reply::whole, ScriptedServer::answer_with_result("9"));

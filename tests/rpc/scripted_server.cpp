@@ -29,13 +29,8 @@ ServerScript script_for(Reply reply, const std::string& body)
     ServerScript s;
     switch (reply) {
     case Reply::whole: s.sends = {{0, head + "\r\n" + body}}; break;
-    case Reply::header_then_body: s.sends = {{0, head + "\r\n"}, {300, body}}; break;
     case Reply::split_crlf: s.sends = {{0, head}, {200, "\r\n" + body}}; break;
-    case Reply::nul_in_chunk:
-        s.sends = {{0, "HTTP/1.1 200 OK\r\nX-A: 1" + std::string(1, '\0') + "hidden\r\n\r\n"}};
-        break;
     case Reply::stall: s.stall = true; break;
-    case Reply::close_early: break;
     }
     return s;
 }

@@ -24,12 +24,9 @@ struct ServerScript {
 
 // Ready-made scripts for an answer body.
 enum class Reply {
-    whole,            // status line, headers and body in one send
-    header_then_body, // body 300 ms after the header block
-    split_crlf,       // the empty line's CR LF CR LF across two sends, 200 ms apart
-    nul_in_chunk,     // a NUL inside the header block
-    stall,            // reads the request, never answers
-    close_early,      // reads the request, closes
+    whole,       // status line, headers and body in one send
+    split_crlf,  // the empty line's CR LF CR LF across two sends, 200 ms apart
+    stall,       // reads the request, never answers
 };
 
 class ScriptedServer {

@@ -2,14 +2,13 @@
 #include "SavedRegistryKey.h"
 #include "vpk/com_exception.h"
 #include <gtest/gtest.h>
-#include <cwctype>
+#include <regex>
 
 namespace {
 
 const wchar_t kUserKey[] = L"Software\\Zorvanworks";
 const wchar_t kBrowserKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
 
-// Takes ownership of a returned automation string.
 std::wstring Take(BSTR s)
 {
     std::wstring text(s, SysStringLen(s));
@@ -17,17 +16,7 @@ std::wstring Take(BSTR s)
     return text;
 }
 
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hexadecimal.
-bool IsRegistryGuid(const std::wstring& s)
-{
-    if (s.size() != 38 || s.front() != L'{' || s.back() != L'}') return false;
-    for (size_t i = 1; i < 37; ++i) {
-        const bool hyphen = i == 9 || i == 14 || i == 19 || i == 24;
-        if (hyphen ? s[i] != L'-' : !(std::iswdigit(s[i]) || (s[i] >= L'A' && s[i] <= L'F')))
-            return false;
-    }
-    return true;
-}
+std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
 HRESULT ErrorOf(void (*call)())
 {
@@ -39,134 +28,73 @@ HRESULT ErrorOf(void (*call)())
     return S_OK;
 }
 
-// A registry link to a key that does not exist: opening or creating it fails.
-class DanglingLink
-{
-public:
-    DanglingLink(HKEY root, const wchar_t* path) : root_(root), path_(path)
-    {
-        HKEY link = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path, 0, nullptr,
-                                                 REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
-                                                 KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr));
-        const wchar_t target[] = L"\\Registry\\Machine\\Software\\ZorvanNoSuchKey\\Deeper";
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
-                                                reinterpret_cast<const BYTE*>(target), sizeof target - sizeof(wchar_t)));
-        RegCloseKey(link);
-    }
-    ~DanglingLink()
-    {
-        // Deleting by path would follow the link; only the link's own handle deletes it.
-        typedef LONG(WINAPI * NtDeleteKeyFn)(HANDLE);
-        const auto deleteKey = reinterpret_cast<NtDeleteKeyFn>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDeleteKey")));
-        HKEY link = nullptr;
-        if (deleteKey && RegOpenKeyExW(root_, path_, REG_OPTION_OPEN_LINK, DELETE, &link) == ERROR_SUCCESS) {
-            deleteKey(link);
-            RegCloseKey(link);
-        }
-    }
-
-private:
-    HKEY root_;
-    const wchar_t* path_;
-};
-
 } // namespace
 
-TEST(GetUserId, KeyThatCanNeitherBeOpenedNorCreatedIsAnError)
-{
-    SavedRegistryKey user(HKEY_CURRENT_USER, kUserKey);
-    RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
-    DanglingLink link(HKEY_CURRENT_USER, kUserKey);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), ErrorOf([] { SysFreeString(GetUserId()); }));
-}
-
-TEST(GetUserId, MadeOnceThenKept)
-{
-    SavedRegistryKey user(HKEY_CURRENT_USER, kUserKey);
-    RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
-
-    const std::wstring id = Take(GetUserId());
-    EXPECT_TRUE(IsRegistryGuid(id)) << id;
-    const auto stored = user.Get(nullptr);
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.first);
-    EXPECT_EQ(std::wstring(id.c_str(), id.size() + 1),
-              std::wstring(reinterpret_cast<const wchar_t*>(stored.second.data()), stored.second.size() / 2));
-    EXPECT_EQ(id, Take(GetUserId()));
-}
-
-TEST(GetUserId, OnlyThirtyEightStoredCharactersAreKept)
+TEST(GetUserId, AnyThirtyEightStoredCharactersAreKeptElseANewIdIsStored)
 {
     struct { const char* what; DWORD type; std::wstring text; bool terminated; bool kept; } cases[] = {
+        {"none", REG_NONE, L"", true, false},
         {"38, not a GUID", REG_SZ, std::wstring(38, L'x'), true, true},
         {"38, expandable", REG_EXPAND_SZ, L"%" + std::wstring(36, L'y') + L"%", true, true},
         {"37", REG_SZ, std::wstring(37, L'x'), true, false},
         {"39", REG_SZ, std::wstring(39, L'x'), true, false},
-        {"empty", REG_SZ, L"", true, false},
         {"38 without terminator", REG_SZ, std::wstring(38, L'z'), false, false},
-        {"39 without terminator", REG_SZ, std::wstring(39, L'z'), false, false},
         {"binary", REG_BINARY, std::wstring(38, L'b'), true, false},
     };
     SavedRegistryKey user(HKEY_CURRENT_USER, kUserKey);
+    static const std::wregex guid(L"\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}");
     for (const auto& c : cases) {
-        const DWORD bytes = static_cast<DWORD>((c.text.size() + (c.terminated ? 1 : 0)) * sizeof(wchar_t));
-        user.Put(nullptr, c.type, c.text.c_str(), bytes);
+        if (c.type == REG_NONE) {
+            RegDeleteTreeW(HKEY_CURRENT_USER, kUserKey);
+        } else {
+            user.Put(nullptr, c.type, c.text.c_str(),
+                     static_cast<DWORD>((c.text.size() + (c.terminated ? 1 : 0)) * sizeof(wchar_t)));
+        }
         const std::wstring id = Take(GetUserId());
         if (c.kept) {
             EXPECT_EQ(c.text, id) << c.what;
             continue;
         }
-        EXPECT_TRUE(IsRegistryGuid(id)) << c.what << ": " << std::string(id.begin(), id.end());
-        EXPECT_EQ(id, Take(GetUserId())) << c.what << ": the new id is stored";
+        EXPECT_TRUE(std::regex_match(id, guid)) << c.what << ": " << Narrow(id);
+        const auto stored = user.Get(nullptr);
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.first) << c.what;
+        EXPECT_EQ(std::wstring(id.c_str(), id.size() + 1),
+                  std::wstring(reinterpret_cast<const wchar_t*>(stored.second.data()), stored.second.size() / 2))
+            << c.what;
+        EXPECT_EQ(id, Take(GetUserId())) << c.what;
     }
 }
 
-TEST(GetBrowserVersion, MajorNumberOfTheVersionText)
+TEST(GetBrowserVersion, MajorNumberOfTheVersionTextOrAnError)
 {
     struct { const wchar_t* version; int major; } cases[] = {
-        {L"9.11.96.18", 9},
         {L"9.11.9600.18376", 9},
-        {L"8.0", 8},
         {L"..8..1", 8},
-        {L"11", 11},
         {L" 7 .0", 7},
         {L"x.1", -1},
         {L"99999999999.1", -1},  // does not fit 32 bits
-        {L"", -2},
         {L"...", -2},
         // A part that reads as -2 leaves its slot free for the next part.
         {L"-2.5", 5},
-        {L"1.2.3.4.5", 1},
     };
     SavedRegistryKey browser(HKEY_LOCAL_MACHINE, kBrowserKey);
     for (const auto& c : cases) {
         browser.PutString(L"Version", c.version);
-        EXPECT_EQ(c.major, GetBrowserVersion()) << std::string(c.version, c.version + wcslen(c.version));
+        EXPECT_EQ(c.major, GetBrowserVersion()) << Narrow(c.version);
     }
-}
-
-TEST(GetBrowserVersion, UnreadableVersionIsAnError)
-{
-    SavedRegistryKey browser(HKEY_LOCAL_MACHINE, kBrowserKey);
+    browser.PutString(L"Version", std::wstring(260, L'9'));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MORE_DATA), ErrorOf([] { GetBrowserVersion(); }));
     browser.Delete(L"Version");
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), ErrorOf([] { GetBrowserVersion(); }));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), ErrorOf([] { SysFreeString(GetUserAgent()); }));
-    browser.PutDword(L"Version", 9);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), ErrorOf([] { GetBrowserVersion(); }));
-    browser.PutString(L"Version", std::wstring(260, L'9'));
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MORE_DATA), ErrorOf([] { GetBrowserVersion(); }));
 }
 
 TEST(ChooseUserAgent, SameTextKeepsTheFirstElseTheLongerElseTheSecond)
 {
     struct { std::wstring first, second, chosen; } cases[] = {
-        {L"Mozilla/4.0 (MSIE 7.0)", L"Mozilla/4.0 (MSIE 7.0)", L"Mozilla/4.0 (MSIE 7.0)"},
         {L"Mozilla/4.0 (MSIE 7.0)", L"Mozilla/4.0 (MSIE 8.0)", L"Mozilla/4.0 (MSIE 8.0)"},
         {L"Mozilla/4.0 (MSIE 7.0; x)", L"Mozilla/4.0 (MSIE 8.0)", L"Mozilla/4.0 (MSIE 7.0; x)"},
-        {L"Mozilla/4.0", L"Mozilla/4.0 (MSIE 8.0)", L"Mozilla/4.0 (MSIE 8.0)"},
         {L"mozilla", L"MOZILLA", L"MOZILLA"},  // case counts
-        {L"", L"agent", L"agent"},
         {L"agent", L"", L"agent"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.chosen, ChooseUserAgent(c.first, c.second));
@@ -180,41 +108,29 @@ TEST(GetUserAgent, BrowserVersionPicksTheCompatibilityOption)
         {L"9.11.9600.18376", L"MSIE 8.0;"},
         {L"8.0", L"MSIE 8.0;"},
         {L"7.0.5730.13", L"MSIE 7.0;"},
-        {L"x", L"MSIE 7.0;"},
     };
     SavedRegistryKey browser(HKEY_LOCAL_MACHINE, kBrowserKey);
     for (const auto& c : cases) {
         browser.PutString(L"Version", c.version);
         const std::wstring agent = Take(GetUserAgent());
-        EXPECT_EQ(0u, agent.find(L"Mozilla/")) << std::string(agent.begin(), agent.end());
-        EXPECT_NE(std::wstring::npos, agent.find(c.token)) << std::string(agent.begin(), agent.end());
+        EXPECT_EQ(0u, agent.find(L"Mozilla/")) << Narrow(agent);
+        EXPECT_NE(std::wstring::npos, agent.find(c.token)) << Narrow(agent);
     }
 }
 
 TEST(GetAcceptLanguage, TheBrowsersListAsStored)
 {
-    SavedRegistryKey international(HKEY_CURRENT_USER,
-                                   L"Software\\Microsoft\\Internet Explorer\\International");
-    struct { std::wstring stored; } cases[] = {
-        {L"de-DE,fr;q=0.5,en;q=0.3"},
-        {std::wstring(259, L'y')},  // the longest that fits
-    };
-    for (const auto& c : cases) {
-        international.PutString(L"AcceptLanguage", c.stored);
-        EXPECT_EQ(c.stored, GetAcceptLanguage());
-    }
+    SavedRegistryKey international(HKEY_CURRENT_USER, L"Software\\Microsoft\\Internet Explorer\\International");
+    international.PutString(L"AcceptLanguage", std::wstring(259, L'y'));  // the longest that fits
+    EXPECT_EQ(std::wstring(259, L'y'), GetAcceptLanguage());
     international.Delete(L"AcceptLanguage");
     EXPECT_FALSE(GetAcceptLanguage().empty());
 }
 
-TEST(GetBuildIdentifier, NamesThisProgramAsAnUnknownModule)
+TEST(GetBuildIdentifier, NamesTheModuleHoldingTheCode)
 {
     // The test program is none of the vendor's files.
     EXPECT_EQ(L"ieaddon_unkmod-2.2.0-73-stable-win-x86_64", Take(GetBuildIdentifier()));
-}
-
-TEST(GetBuildIdentifier, NamesTheModuleHoldingTheCode)
-{
     struct { const wchar_t* module; const wchar_t* id; } cases[] = {
         {L"ZorvanRank.dll", L"ieaddon-2.2.0-73-stable-win-x86_64"},
         {L"is-SETUP.tmp", L"installer-2.2.0-73-stable-win-x86_64"},
