@@ -1,5 +1,6 @@
 #include "plugin/CZorvanRankPluginImpl.h"
 #include "rpc/JsonValue.h"
+#include "rpc/LookupTrace.h"
 #include "rpc/RpcClient.h"
 #include "rpc/RpcRequest.h"
 #include "settings/ClientIdentity.h"
@@ -197,6 +198,7 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
         statusBar_.SetPageUrl(location);
         worker_.post(std::make_unique<vpk::mem_fun_0<CZorvanRankPluginImpl, void>>(
             this, &CZorvanRankPluginImpl::RequestRank));
+        ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::posted, this);
         return S_OK;
     } catch (...) {
         return ErrorResult(vpk::current_exception_as_com());
@@ -205,6 +207,7 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
 
 void CZorvanRankPluginImpl::RequestRank()
 {
+    ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::started, this);
     try {
         ZorvanRpc::RpcClient& client = Rpc();
         if (!client.is_running()) client.start();
@@ -232,6 +235,7 @@ void CZorvanRankPluginImpl::RequestRank()
         }
         std::string result;
         ZorvanRpc::ParseRpcResult(answer, result);
+        ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::parsed, this);
         if (result.empty())
             ClearRank();
         else
@@ -260,9 +264,11 @@ void CZorvanRankPluginImpl::PublishRank(ATL::CComBSTR rank)
     if (FAILED(hr)) vpk::throw_com_error(hr, IID_IPluginSite, site_);
 
     statusBar_.SetRank(rank);
+    ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::ranked, this);
 }
 
 void CZorvanRankPluginImpl::ClearRank()
 {
     statusBar_.ShowNoRank();
+    ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::unranked, this);
 }
