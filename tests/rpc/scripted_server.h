@@ -23,7 +23,7 @@ struct ServerScript {
     std::vector<Send> sends;
     // When set, the answer is made from the request instead: its body whole
     // with status line and headers, after answer_pause_ms.
-    std::function<std::string(const std::string& request)> answer;
+    std::function<std::string(const std::string& request)> answer = nullptr;
     DWORD answer_pause_ms = 0;
 };
 
