@@ -349,6 +349,7 @@ int main(int argc, char** argv)
         {"GetAcceptLanguage", [] { GetAcceptLanguage(); }},
         {"GetBuildIdentifier", [] { SysFreeString(GetBuildIdentifier()); }},
         {"EscapeUrl, page and referrer", [&] { EscapeUrl(page); EscapeUrl(page); }},
+        {"gethostbyname (in connect)", [&] { gethostbyname(address.c_str()); }},
         {"JSON envelope and HTTP framing", [&] {
              ZorvanRpc::JsonObject params;
              params.set("url", ZorvanRpc::JsonString("http://example.com/lookup/1"));

@@ -66,9 +66,9 @@ int main()
     zorvanhost::ComApartment com;
     RegistryKey key;
     key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", KEY_READ | KEY_WRITE);
-    key.SetStringValue(L"HTTPRpcHost", L"127.0.0.91");
+    key.SetStringValue(L"HTTPRpcHost", L"127.0.0.134");
     // Every answer takes 200 ms: the workers queue lookups while pages change.
-    ScriptedServer server("127.0.0.91", Reply::split_crlf, ScriptedServer::answer_with_result("1,234"));
+    ScriptedServer server("127.0.0.134", Reply::split_crlf, ScriptedServer::answer_with_result("1,234"));
     ZorvanRpc::RpcClient rpc;
     RegDeleteValueW(key.Handle(), L"HTTPRpcHost");
 

@@ -196,9 +196,10 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
             pageUrl_.Attach(page.Detach());
         }
         statusBar_.SetPageUrl(location);
+        // Stamped first: the worker runs at a higher priority and may start at once.
+        ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::posted, this);
         worker_.post(std::make_unique<vpk::mem_fun_0<CZorvanRankPluginImpl, void>>(
             this, &CZorvanRankPluginImpl::RequestRank));
-        ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::posted, this);
         return S_OK;
     } catch (...) {
         return ErrorResult(vpk::current_exception_as_com());
