@@ -2,13 +2,19 @@
 // on the window thread to the host's SetValue("ZorvanRank") on the plug-in's
 // worker, against the local rank service; next to a plain WinINet POST of the
 // same body and a bare TCP exchange of the same request text, which are what
-// the lookup's transport costs at the least. Prints figures.
+// the lookup's transport costs at the least; and where the lookup's time goes,
+// stage by stage, from the stamps the plug-in and the RPC client leave through
+// their trace hook. Prints figures.
 //   lookup_latency_bench [ADDRESS [N]]   (the service listens on ADDRESS:80)
 #include "CBrowser.h"
 #include "CHostWindows.h"
 #include "CPluginSite.h"
 #include "plugin/CZorvanRankPluginImpl.h"
+#include "rpc/LookupTrace.h"
 #include "rpc/RpcClient.h"
+#include "rpc/RpcRequest.h"
+#include "settings/ClientIdentity.h"
+#include "settings/EscapeUrl.h"
 #include "settings/RegistryKey.h"
 #include "vpk/atl_module.h"
 #include <winsock2.h>
@@ -18,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +36,43 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+using ZorvanRpc::LookupStage;
+constexpr int kStages = static_cast<int>(LookupStage::count_);
+
+// The latest stamp of each stage; one lookup runs at a time.
+std::atomic<Clock::rep> stamps[kStages];
+HANDLE lookup_done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+
+void Stamp(LookupStage stage, const void*)
+{
+    stamps[static_cast<int>(stage)].store(Clock::now().time_since_epoch().count());
+    if (stage == LookupStage::ranked || stage == LookupStage::unranked) SetEvent(lookup_done);
+}
+
+Clock::time_point At(LookupStage stage)
+{
+    return Clock::time_point(Clock::duration(stamps[static_cast<int>(stage)].load()));
+}
+
+// One lookup taken apart: the time from each stamp to the next.
+struct Stage {
+    const char* what;
+    LookupStage from, to;  // to == count_: the host's SetValue("ZorvanRank")
+};
+const Stage kBreakdown[] = {
+    {"to the worker (hand-off)", LookupStage::posted, LookupStage::started},
+    {"request built, queued", LookupStage::started, LookupStage::queued},
+    {"to the client thread (hand-off)", LookupStage::queued, LookupStage::dequeued},
+    {"probe", LookupStage::dequeued, LookupStage::probed},
+    {"connect", LookupStage::probed, LookupStage::connected},
+    {"send", LookupStage::connected, LookupStage::sent},
+    {"answer (to the header block)", LookupStage::sent, LookupStage::answered},
+    {"channel closed, callers released", LookupStage::answered, LookupStage::drained},
+    {"back to the worker (hand-off)", LookupStage::drained, LookupStage::released},
+    {"parse (ParseRpcResult)", LookupStage::released, LookupStage::parsed},
+    {"publish: up to SetValue", LookupStage::parsed, LookupStage::count_},
+};
 
 // The host's site, noting when the rank arrives.
 class TimingSite final : public IPluginSite {
@@ -199,6 +243,9 @@ int main(int argc, char** argv)
     // The plug-in in a tab; the service knows example.com, so every page of
     // it has a rank and ends in SetValue.
     Figures lookup;
+    Figures navigation;  // from the call of Navigate until the lookup is posted
+    std::vector<Figures> stages(sizeof kBreakdown / sizeof kBreakdown[0]);
+    ZorvanRpc::SetLookupTraceHook(&Stamp);
     {
         zorvanhost::CHostWindows windows(zorvanhost::Arrangement::Classic);
         if (!windows.Create()) return 1;
@@ -213,15 +260,25 @@ int main(int argc, char** argv)
         for (int i = 0; i < warmup + rounds; ++i) {
             const std::wstring url = L"http://example.com/lookup/" + std::to_wstring(i);
             ResetEvent(site.Arrived());
+            ResetEvent(lookup_done);
+            for (auto& s : stamps) s.store(0);
             const auto start = Clock::now();  // Navigate fires its three events, DocumentComplete last
             browser->Navigate(url, url);
-            if (!WaitPumping(site.Arrived(), 15000)) {
+            if (!WaitPumping(site.Arrived(), 15000) || !WaitPumping(lookup_done, 5000)) {
                 if (i >= warmup) ++lookup.failed;
                 continue;
             }
-            if (i >= warmup) lookup.ms.push_back(Ms(site.When() - start));
+            if (i < warmup) continue;
+            lookup.ms.push_back(Ms(site.When() - start));
+            navigation.ms.push_back(Ms(At(LookupStage::posted) - start));
+            for (size_t k = 0; k < stages.size(); ++k) {
+                const Stage& st = kBreakdown[k];
+                const auto to = st.to == LookupStage::count_ ? site.When() : At(st.to);
+                stages[k].ms.push_back(Ms(to - At(st.from)));
+            }
         }
         plugin->Uninitialize();
+        ZorvanRpc::SetLookupTraceHook(nullptr);
         plugin.Release();
         windows.Destroy();
         MSG m;
@@ -263,5 +320,58 @@ int main(int argc, char** argv)
     Row("WinINet POST, same body", wininet);
     Row("bare TCP: connect, request, header", tcp);
     Row("connectivity probe alone", probe);
+
+    // Means add up to the whole, so the shares are of the mean.
+    auto mean = [](const std::vector<double>& v) {
+        double sum = 0;
+        for (double x : v) sum += x;
+        return v.empty() ? 0.0 : sum / static_cast<double>(v.size());
+    };
+    const double total = mean(lookup.ms);
+    std::printf("\none lookup, stage by stage (median, mean, share of the mean %.3f ms):\n", total);
+    auto stage_row = [&](const char* what, const std::vector<double>& v) {
+        if (v.empty()) return;
+        std::printf("  %-36s median %7.3f ms   mean %7.3f ms   %5.1f %%\n", what, Percentile(v, 0.5), mean(v),
+                    total > 0 ? 100.0 * mean(v) / total : 0.0);
+    };
+    stage_row("navigation events, lookup posted", navigation.ms);
+    size_t largest = 0;
+    for (size_t k = 0; k < stages.size(); ++k) {
+        stage_row(kBreakdown[k].what, stages[k].ms);
+        if (mean(stages[k].ms) > mean(stages[largest].ms)) largest = k;
+    }
+
+    // "request built" split up: the calls the lookup makes, one at a time.
+    const std::wstring page = L"http://example.com/lookup/1";
+    const std::pair<const char*, std::function<void()>> parts[] = {
+        {"GetUserId", [] { SysFreeString(GetUserId()); }},
+        {"GetUserAgent", [] { SysFreeString(GetUserAgent()); }},
+        {"GetAcceptLanguage", [] { GetAcceptLanguage(); }},
+        {"GetBuildIdentifier", [] { SysFreeString(GetBuildIdentifier()); }},
+        {"EscapeUrl, page and referrer", [&] { EscapeUrl(page); EscapeUrl(page); }},
+        {"gethostbyname (in connect)", [&] { gethostbyname(address.c_str()); }},
+        {"JSON envelope and HTTP framing", [&] {
+             ZorvanRpc::JsonObject params;
+             params.set("url", ZorvanRpc::JsonString("http://example.com/lookup/1"));
+             ZorvanRpc::JsonArray array;
+             array.add(params);
+             ZorvanRpc::BuildRpcRequest(1, "rank", "/rank/", array, "agent", address,
+                                        ZorvanRpc::PlainTextContentEncoder());
+         }},
+    };
+    std::printf("  of which, each call alone (median of %d):\n", rounds);
+    for (const auto& part : parts) {
+        std::vector<double> v;
+        for (int i = 0; i < rounds; ++i) {
+            const auto start = Clock::now();
+            part.second();
+            v.push_back(Ms(Clock::now() - start));
+        }
+        std::printf("    %-34s %7.3f ms\n", part.first, Percentile(v, 0.5));
+    }
+    if (mean(navigation.ms) > mean(stages[largest].ms))
+        std::printf("  largest share: navigation events, lookup posted\n");
+    else
+        std::printf("  largest share: %s\n", kBreakdown[largest].what);
     return lookup.failed || lookup.ms.empty() ? 1 : 0;
 }

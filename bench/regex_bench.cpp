@@ -1,6 +1,9 @@
 // The four answer patterns on typical and hostile answers: our matcher next
 // to PCRE2 (interpreter and JIT) and std::regex, with the same patterns and
-// case-insensitive matching. Figures only; nothing is asserted.
+// case-insensitive matching; then the reading of a whole answer as
+// ParseRpcResult does it (compile each pattern, search, stop at the first
+// miss) next to the same steps with the other engines. Figures only; nothing
+// is asserted.
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "regex/Regex.h"
+#include "rpc/RpcRequest.h"
 
 namespace {
 
@@ -146,6 +150,108 @@ void StdRegex(benchmark::State& state, int pattern, int text) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(t.size()));
 }
 
+// The whole reading of an answer: ParseRpcResult itself, which compiles its
+// four patterns at every call.
+void ParseOurs(benchmark::State& state, int text) {
+    const std::string& t = Texts()[text].text;
+    std::string result;
+    for (auto _ : state) {
+        ZorvanRpc::ParseRpcResult(t, result);
+        benchmark::DoNotOptimize(result.data());
+    }
+    state.SetLabel(result.empty() ? "no result" : "result");
+}
+
+// The same steps with the patterns compiled once: what compiling costs.
+void ParseOursCompiled(benchmark::State& state, int text) {
+    const std::string& t = Texts()[text].text;
+    std::vector<std::unique_ptr<CPatternA>> compiled;
+    for (const AnswerPattern& p : kPatterns) compiled.emplace_back(new CPatternA(p.text, CPatternA::FLAG_IGNORECASE));
+    std::string result;
+    for (auto _ : state) {
+        result.clear();
+        for (const auto& pattern : compiled) {
+            const CMatchResult r = pattern->Match(t.c_str(), static_cast<int>(t.size()));
+            if (!r.IsMatched()) {
+                result.clear();
+                break;
+            }
+            result.assign(t, static_cast<size_t>(r.GetGroupStart(1)),
+                          static_cast<size_t>(r.GetGroupEnd(1) - r.GetGroupStart(1)));
+        }
+        benchmark::DoNotOptimize(result.data());
+    }
+    state.SetLabel(result.empty() ? "no result" : "result");
+}
+
+// PCRE2: the interpreter compiling at every call as ParseRpcResult does, or
+// the JIT compiled once (its compile alone costs more than a typical read).
+void ParsePcre2(benchmark::State& state, int text, bool jit) {
+    const std::string& t = Texts()[text].text;
+    auto compile = [jit] {
+        std::vector<pcre2_code*> codes;
+        for (const AnswerPattern& p : kPatterns) {
+            int error = 0;
+            PCRE2_SIZE offset = 0;
+            pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(p.text), PCRE2_ZERO_TERMINATED,
+                                             PCRE2_CASELESS, &error, &offset, nullptr);
+            if (code && jit) pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+            codes.push_back(code);
+        }
+        return codes;
+    };
+    auto release = [](std::vector<pcre2_code*>& codes) {
+        for (pcre2_code* c : codes) pcre2_code_free(c);
+        codes.clear();
+    };
+    pcre2_match_context* context = pcre2_match_context_create(nullptr);
+    pcre2_set_match_limit(context, 0xFFFFFFFF);
+    pcre2_set_depth_limit(context, 0xFFFFFFFF);
+    pcre2_jit_stack* stack = jit ? pcre2_jit_stack_create(32 * 1024, 256 * 1024 * 1024, nullptr) : nullptr;
+    if (stack) pcre2_jit_stack_assign(context, nullptr, stack);
+    pcre2_match_data* data = pcre2_match_data_create(4, nullptr);
+    std::vector<pcre2_code*> once = jit ? compile() : std::vector<pcre2_code*>();
+    std::string result;
+    for (auto _ : state) {
+        std::vector<pcre2_code*> codes = jit ? once : compile();
+        result.clear();
+        for (pcre2_code* code : codes) {
+            if (!code || pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(t.data()), t.size(), 0, 0, data, context) <= 0) {
+                result.clear();
+                break;
+            }
+            const PCRE2_SIZE* v = pcre2_get_ovector_pointer(data);
+            result.assign(t, v[2], v[3] - v[2]);
+        }
+        if (!jit) release(codes);
+        benchmark::DoNotOptimize(result.data());
+    }
+    state.SetLabel(result.empty() ? "no result" : "result");
+    release(once);
+    pcre2_match_data_free(data);
+    if (stack) pcre2_jit_stack_free(stack);
+    pcre2_match_context_free(context);
+}
+
+void ParseStdRegex(benchmark::State& state, int text) {
+    const std::string& t = Texts()[text].text;
+    std::string result;
+    for (auto _ : state) {
+        result.clear();
+        for (const AnswerPattern& p : kPatterns) {
+            const std::regex re(p.ecmascript, std::regex::ECMAScript | std::regex::icase);
+            std::smatch m;
+            if (!std::regex_search(t, m, re)) {
+                result.clear();
+                break;
+            }
+            result = m[1].str();
+        }
+        benchmark::DoNotOptimize(result.data());
+    }
+    state.SetLabel(result.empty() ? "no result" : "result");
+}
+
 void Register() {
     const std::vector<AnswerText>& texts = Texts();
     for (int p = 0; p < 4; ++p) {
@@ -159,6 +265,21 @@ void Register() {
                 benchmark::RegisterBenchmark((name + "std::regex").c_str(), StdRegex, p, t)
                     ->Unit(benchmark::kMicrosecond);
         }
+    }
+    for (int t = 0; t < static_cast<int>(texts.size()); ++t) {
+        const std::string name = std::string("ParseRpcResult | ") + texts[t].name + " | ";
+        benchmark::RegisterBenchmark((name + "ours").c_str(), ParseOurs, t)->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + "ours, compiled once").c_str(), ParseOursCompiled, t)
+            ->Unit(benchmark::kMicrosecond);
+        // Half a minute on the 64 KiB worst case; the per-pattern rows show it.
+        if (texts[t].name != std::string("64K worst"))
+            benchmark::RegisterBenchmark((name + "pcre2").c_str(), ParsePcre2, t, false)
+                ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((name + "pcre2-jit, compiled once").c_str(), ParsePcre2, t, true)
+            ->Unit(benchmark::kMicrosecond);
+        if (!texts[t].slowForStd)
+            benchmark::RegisterBenchmark((name + "std::regex").c_str(), ParseStdRegex, t)
+                ->Unit(benchmark::kMicrosecond);
     }
 }
 

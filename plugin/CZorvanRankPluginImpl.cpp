@@ -1,5 +1,6 @@
 #include "plugin/CZorvanRankPluginImpl.h"
 #include "rpc/JsonValue.h"
+#include "rpc/LookupTrace.h"
 #include "rpc/RpcClient.h"
 #include "rpc/RpcRequest.h"
 #include "settings/ClientIdentity.h"
@@ -214,6 +215,8 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
             pageUrl_.Attach(page.Detach());
         }
         statusBar_.SetPageUrl(location);
+        // Stamped first: the worker runs at a higher priority and may start at once.
+        ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::posted, this);
         worker_.post(std::make_unique<vpk::mem_fun_0<CZorvanRankPluginImpl, void>>(
             this, &CZorvanRankPluginImpl::RequestRank));
         return S_OK;
@@ -244,6 +247,7 @@ void CZorvanRankPluginImpl::ReleaseStatusBar()
 
 void CZorvanRankPluginImpl::RequestRank()
 {
+    ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::started, this);
     try {
         ZorvanRpc::RpcClient& client = Rpc();
         if (!client.is_running()) client.start();
@@ -271,6 +275,7 @@ void CZorvanRankPluginImpl::RequestRank()
         }
         std::string result;
         ZorvanRpc::ParseRpcResult(answer, result);
+        ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::parsed, this);
         if (result.empty())
             ClearRank();
         else
@@ -299,9 +304,11 @@ void CZorvanRankPluginImpl::PublishRank(ATL::CComBSTR rank)
     if (FAILED(hr)) vpk::throw_com_error(hr, IID_IPluginSite, site_);
 
     statusBar_.SetRank(rank);
+    ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::ranked, this);
 }
 
 void CZorvanRankPluginImpl::ClearRank()
 {
     statusBar_.ShowNoRank();
+    ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::unranked, this);
 }

@@ -1,4 +1,5 @@
 #include "rpc/HttpClient.h"
+#include "rpc/LookupTrace.h"
 #include "settings/ServiceSettings.h"
 #include "vpk/com_exception.h"
 #include <wininet.h>
@@ -97,6 +98,8 @@ bool HttpClient::enqueue(const message_ptr& message)
     if (static_cast<int>(queue_.size()) > queue_limit_) return false;
     reset_event(drained_);
     queue_.push_back(message);
+    // Before the wake-up: the client thread runs at a higher priority.
+    TraceLookup(LookupStage::queued, message.get());
     set_event(pending_);
     return true;
 }
@@ -108,6 +111,7 @@ bool HttpClient::transact(const std::string& request, DWORD timeout_ms, std::str
     // Released when nothing is queued or in flight, not when this request
     // alone is done: concurrent callers finish together.
     const DWORD r = WaitForSingleObject(drained_, timeout_ms);
+    TraceLookup(LookupStage::released, message.get());
     if (r == WAIT_TIMEOUT) return false;
     if (r != WAIT_OBJECT_0) vpk::throw_last_error();
     if (!message->complete) return false;
@@ -192,9 +196,12 @@ void HttpClient::process_queue()
                 message = queue_.front();
                 queue_.pop_front();
             }
+            TraceLookup(LookupStage::dequeued, message.get());
             // An unreachable server costs the probe, not a socket per request.
             const std::string url = "http://" + host_name_;
-            if (!InternetCheckConnectionA(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0)) continue;
+            const BOOL reachable = InternetCheckConnectionA(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0);
+            TraceLookup(LookupStage::probed, message.get());
+            if (!reachable) continue;
             channel_ptr channel;
             try {
                 channel = std::make_shared<TcpClientChannel>(message);
@@ -253,7 +260,10 @@ void HttpClient::close_channel(const channel_ptr& channel)
     }
     if (queue_empty) {
         reset_event(pending_);
-        if (channels_by_event_.empty()) set_event(drained_);
+        if (channels_by_event_.empty()) {
+            TraceLookup(LookupStage::drained, channel->message().get());
+            set_event(drained_);
+        }
     } else {
         set_event(pending_);
     }

@@ -1,4 +1,5 @@
 #include "rpc/TcpClientChannel.h"
+#include "rpc/LookupTrace.h"
 #include "vpk/com_exception.h"
 #include <cstring>
 
@@ -84,6 +85,7 @@ bool TcpClientChannel::on_network_event()
 
 bool TcpClientChannel::start_sending()
 {
+    TraceLookup(LookupStage::connected, message_.get());
     message_->complete = false;
     message_->answer.clear();
     message_->sent = 0;
@@ -103,6 +105,7 @@ bool TcpClientChannel::send_pending()
         if (WSAGetLastError() == WSAEWOULDBLOCK) return false;  // wait for FD_WRITE
         throw_wsa_error();
     }
+    TraceLookup(LookupStage::sent, &m);
     m.complete = false;
     m.answer.clear();
     m.sent = 0;
@@ -120,7 +123,10 @@ bool TcpClientChannel::receive()
         if (n > 0) {
             m.buffer[n] = '\0';
             m.answer.append(m.buffer);  // up to the first NUL of this read
-            if (m.answer.find("\r\n\r\n") != std::string::npos) m.complete = true;
+            if (m.answer.find("\r\n\r\n") != std::string::npos) {
+                m.complete = true;
+                TraceLookup(LookupStage::answered, &m);
+            }
             continue;
         }
         if (WSAGetLastError() == WSAEWOULDBLOCK) return false;  // wait for FD_READ

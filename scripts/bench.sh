@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and prints their figures: the pattern matcher natively
-# (against PCRE2 and std::regex); under Wine, the window thread's cost and the
-# rank lookup's latency.
+# (against PCRE2 and std::regex); under Wine, the window thread's cost, the
+# rank lookup's latency stage by stage, the throughput of many tabs at once
+# and the process's resources over many lookups and plug-in lifecycles.
+#   ZR_BENCH_LOOKUPS / ZR_BENCH_CYCLES: how many for the resources (10000, 1000)
 set -euo pipefail
 # Wine and ccache keep their state under HOME; CI may run without one.
 export HOME=${HOME:-/root}
@@ -19,9 +21,14 @@ trap 'wine_down; bash "$root/scripts/rank-service.sh" stop "$rs_dir"' EXIT
 # The local rank service for the lookup's latency, knowing example.com.
 bash "$root/scripts/rank-service.sh" start --fresh 127.0.0.93 "$rs_dir" "$root/tests/rpc/data/ranks.csv"
 wine_up "$out/x64/tests/wine/keepalive.exe"
-echo "== window thread (under Wine)"
-timeout 600 wine "$out/x64/bench/window_thread_bench.exe" 2>/dev/null </dev/null |
-  grep -v -E '^[0-9:.]+ (fire|SetValue|Advise|Unadvise|windows) ' | tr -d '\r'
-echo "== rank lookup latency (under Wine)"
-timeout 600 wine "$out/x64/bench/lookup_latency_bench.exe" 127.0.0.93 200 2>/dev/null </dev/null |
-  grep -v -E '^[0-9:.]+ (fire|SetValue|Advise|Unadvise|windows) ' | tr -d '\r'
+# The toolbar host logs every event on stdout with a time stamp: left out.
+run() { # title, program, args...
+  local title=$1 program=$2; shift 2
+  echo "== $title (under Wine)"
+  timeout 900 wine "$out/x64/bench/$program" "$@" 2>/dev/null </dev/null |
+    tr -d '\r' | grep -v -E '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} ' || echo "$program: exit status $?"
+}
+run "window thread" window_thread_bench.exe
+run "rank lookup latency" lookup_latency_bench.exe 127.0.0.93 200
+run "throughput" throughput_bench.exe 8 100
+run "resources" resource_bench.exe 127.0.0.93 "${ZR_BENCH_LOOKUPS:-10000}" "${ZR_BENCH_CYCLES:-1000}"

@@ -108,6 +108,11 @@ void ScriptedServer::handle(SOCKET s)
             std::lock_guard<std::mutex> g(lock_);
             requests_.push_back(in);
         }
+        if (script_.answer) {
+            if (script_.answer_pause_ms) Sleep(script_.answer_pause_ms);
+            const std::string body = script_.answer(in);
+            send_all(s, head(body.size()) + "\r\n" + body);
+        }
         for (const auto& step : script_.sends) {
             if (step.pause_ms) Sleep(step.pause_ms);
             send_all(s, step.bytes);
@@ -143,4 +148,17 @@ std::string ScriptedServer::head(size_t body_length)
 std::string ScriptedServer::answer_with_result(const std::string& result)
 {
     return "{\"version\":\"1.0\",\"code\":0,\"id\":1,\"result\":\"" + result + "\"}";
+}
+
+std::string ScriptedServer::answer_echoing_url(const std::string& request)
+{
+    const std::string key = "\"url\":\"";
+    std::string url;
+    size_t at = request.find(key);
+    for (at = at == std::string::npos ? request.size() : at + key.size(); at < request.size() && request[at] != '"';
+         ++at) {
+        if (request[at] == '\\' && at + 1 < request.size()) ++at;  // "\/" and the like
+        url += request[at];
+    }
+    return answer_with_result(url);
 }

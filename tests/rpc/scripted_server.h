@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,6 +21,10 @@ struct ServerScript {
     bool refuse = false;  // close at once after accept, nothing read
     bool stall = false;   // after the sends, hold the connection until the server stops
     std::vector<Send> sends;
+    // When set, the answer is made from the request instead: its body whole
+    // with status line and headers, after answer_pause_ms.
+    std::function<std::string(const std::string& request)> answer = nullptr;
+    DWORD answer_pause_ms = 0;
 };
 
 // Ready-made scripts for an answer body.
@@ -45,6 +50,9 @@ public:
     bool wait_for_requests(size_t n, DWORD timeout_ms);
 
     static std::string answer_with_result(const std::string& result);
+    // An answer whose result is the request's "url" member with its JSON
+    // escapes undone: every page gets a rank of its own.
+    static std::string answer_echoing_url(const std::string& request);
     // Status line and headers for a body, without the empty line.
     static std::string head(size_t body_length);
 

@@ -1,0 +1,190 @@
+// Plug-in objects coming and going while lookups run: released with lookups
+// queued and in flight, several objects in one process sharing the RPC
+// client, and that client stopped by one object's Uninitialize while another
+// looks up. Every lookup ends with an outcome, a released object's worker
+// leaves its site alone, and the next page is ranked.
+#include "../plugin/PluginHost.h"
+#include "../rpc/scripted_server.h"
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kAddress[] = "127.0.0.133";
+// Far beyond the call's 10 s time-out: a lookup that outlives it is hung.
+const DWORD kOutcomeMs = 15000;
+
+struct Tab {
+    Tab() : windows(zorvanhost::Arrangement::Classic) {}
+    zorvanhost::CHostWindows windows;
+    zorvanhost::ComPtr<zorvanhost::CBrowser> browser;
+    zorvanhost::ComPtr<RecordingSite> site;
+    ATL::CComObject<CZorvanRankPluginImpl>* object = nullptr;
+    ATL::CComPtr<IPlugin> plugin;
+};
+
+class LifecycleStress : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(com_.result()));
+        rpc_.reset(new ZorvanRpc::RpcClient());
+    }
+
+    void TearDown() override
+    {
+        for (auto& tab : tabs_) Close(*tab);
+        for (auto& tab : tabs_) tab->windows.Destroy();
+        tabs_.clear();
+        rpc_.reset();
+        server_.reset();
+        // The frames' destruction posted WM_QUIT to this thread.
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    // The service answers each page with its own address as the rank.
+    void Serve(DWORD pause_ms)
+    {
+        ServerScript script;
+        script.answer = ScriptedServer::answer_echoing_url;
+        script.answer_pause_ms = pause_ms;
+        server_.reset();
+        server_.reset(new ScriptedServer(kAddress, script));
+    }
+
+    Tab& AddTab()
+    {
+        tabs_.push_back(std::make_unique<Tab>());
+        Tab& tab = *tabs_.back();
+        EXPECT_TRUE(tab.windows.Create());
+        tab.browser = zorvanhost::CBrowser::CreateTop(&tab.windows);
+        tab.windows.SetBrowser(tab.browser.get());
+        Open(tab);
+        return tab;
+    }
+
+    // A new plug-in object in the tab, with a fresh site.
+    void Open(Tab& tab)
+    {
+        tab.site = RecordingSite::Create(static_cast<IWebBrowser2*>(tab.browser.get()), tab.windows.Toolbar());
+        ASSERT_EQ(S_OK, ATL::CComObject<CZorvanRankPluginImpl>::CreateInstance(&tab.object));
+        tab.plugin = tab.object;
+        ASSERT_EQ(S_OK, tab.plugin->Initialize(reinterpret_cast<LONG_PTR>(tab.windows.Toolbar()), tab.site.get()));
+    }
+
+    void Close(Tab& tab)
+    {
+        if (!tab.plugin) return;
+        tab.plugin->Uninitialize();
+        tab.object = nullptr;
+        tab.plugin.Release();
+    }
+
+    static std::wstring Page(int tab, int n)
+    {
+        return L"http://tab" + std::to_wstring(tab) + L".example/page" + std::to_wstring(n);
+    }
+    static void Navigate(Tab& tab, const std::wstring& url) { ASSERT_TRUE(tab.browser->Navigate(url, url)); }
+    static void AwaitOutcome(Tab& tab) { ASSERT_TRUE(tab.object->Worker().wait_idle(kOutcomeMs)); }
+    static std::wstring Shown(Tab& tab) { return std::wstring(tab.object->StatusBar().rankText().m_str); }
+
+    static void ExpectRanked(Tab& tab, const std::wstring& url)
+    {
+        EXPECT_EQ(url, Shown(tab));
+        EXPECT_EQ(url, tab.site->Value(L"ZorvanRank"));
+        EXPECT_EQ(url, tab.site->Value(L"ZorvanRankUrl"));
+    }
+
+    zorvanhost::ComApartment com_;
+    RegistryScope registry_{L"127.0.0.133"};
+    std::unique_ptr<ScriptedServer> server_;
+    std::unique_ptr<ZorvanRpc::RpcClient> rpc_;
+    std::vector<std::unique_ptr<Tab>> tabs_;
+};
+
+TEST_F(LifecycleStress, ReleasedWithLookupsQueuedAndInFlightLeavesItsSiteAlone)
+{
+    // Eight lookups of 600 ms each outlast Uninitialize's 4 s wait.
+    Serve(600);
+    Tab& tab = AddTab();
+    for (int n = 0; n < 8; ++n) Navigate(tab, Page(0, n));
+    ASSERT_TRUE(server_->wait_for_requests(1, 5000));
+
+    zorvanhost::ComPtr<RecordingSite> old_site = tab.site;
+    Close(tab);
+    const size_t calls = old_site->Calls().size();
+    Sleep(1500);
+    EXPECT_EQ(calls, old_site->Calls().size()) << "the released object's worker still calls its site";
+
+    // A new object in the same tab, with the client its predecessor stopped.
+    Open(tab);
+    Navigate(tab, Page(0, 100));
+    AwaitOutcome(tab);
+    ExpectRanked(tab, Page(0, 100));
+}
+
+// Object a's Uninitialize stops the client while b's lookup is in flight
+// (the service has its request) or has only just been posted.
+TEST_F(LifecycleStress, ClientStoppedByOneObjectWhileAnotherLooksUp)
+{
+    Serve(400);
+    for (const bool in_flight : {true, false}) {
+        SCOPED_TRACE(in_flight ? "in flight" : "just posted");
+        Tab& a = AddTab();
+        Tab& b = AddTab();
+        // b shows a rank first, so that a lookup without an outcome shows.
+        // One after the other: two lookups that both find the client stopped
+        // both start it, and the second start fails.
+        Navigate(a, Page(0, 0));
+        AwaitOutcome(a);
+        Navigate(b, Page(1, 0));
+        AwaitOutcome(b);
+        ExpectRanked(a, Page(0, 0));
+        ExpectRanked(b, Page(1, 0));
+
+        const size_t before = server_->requests().size();
+        Navigate(b, Page(1, 1));
+        if (in_flight) {
+            ASSERT_TRUE(server_->wait_for_requests(before + 1, 5000));
+        }
+        Close(a);
+        AwaitOutcome(b);
+        // Its rank, or "No rank" with the host's values left as they were.
+        const std::wstring shown = Shown(b);
+        EXPECT_TRUE(shown == Page(1, 1) || shown == L"No rank") << "shown: " << std::string(shown.begin(), shown.end());
+        EXPECT_EQ(shown == L"No rank" ? Page(1, 0) : Page(1, 1), b.site->Value(L"ZorvanRank"));
+
+        Navigate(b, Page(1, 2));
+        AwaitOutcome(b);
+        ExpectRanked(b, Page(1, 2));
+        Close(b);
+    }
+}
+
+TEST_F(LifecycleStress, SeveralObjectsComeAndGoWhileOthersLookUp)
+{
+    Serve(50);
+    const int count = 4, rounds = 3;
+    for (int i = 0; i < count; ++i) AddTab();
+    for (int r = 0; r < rounds; ++r) {
+        for (int i = 0; i < count; ++i) Navigate(*tabs_[i], Page(i, r));
+        // One tab closes and opens again while the others' lookups run.
+        Tab& churned = *tabs_[r % count];
+        Close(churned);
+        Open(churned);
+    }
+    for (auto& tab : tabs_) AwaitOutcome(*tab);
+
+    // Every object, old or new, ranks its next page.
+    for (int i = 0; i < count; ++i) Navigate(*tabs_[i], Page(i, 100));
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        AwaitOutcome(*tabs_[i]);
+        ExpectRanked(*tabs_[i], Page(i, 100));
+    }
+}
+
+}  // namespace
