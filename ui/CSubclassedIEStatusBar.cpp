@@ -135,7 +135,7 @@ LRESULT CSubclassedIEStatusBar::OnSetParts(UINT, WPARAM wParam, LPARAM lParam, B
 LRESULT CSubclassedIEStatusBar::OnDoubleClick(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
 {
     POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-    ClientToScreen(m_hWnd, &point);
+    ClientToScreen(&point);
     RECT paneRect = {};
     // Edges included on all four sides: the click one pixel past the pane's
     // right or bottom edge still counts.

@@ -104,11 +104,11 @@ protected:
         const wchar_t host[] = L"127.0.0.131";
         ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kRpcKey, L"HTTPRpcHost", REG_SZ, host,
                                                  sizeof host));
-        ASSERT_EQ(0, servertest::RunProgram(L"regsvr32.exe /s \"" + servertest::ServerDllPath() + L"\""));
+        ASSERT_EQ(0, servertest::Regsvr32(L"/s"));
     }
     static void TearDownTestSuite()
     {
-        servertest::RunProgram(L"regsvr32.exe /u /s \"" + servertest::ServerDllPath() + L"\"");
+        servertest::Regsvr32(L"/u /s");
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRpcKey, L"HTTPRpcHost");
     }
 
