@@ -6,6 +6,18 @@
 
 namespace {
 
+// A balloon of this process: the tests run in parallel, and another test
+// program may show one at the same time.
+HWND OwnBalloon()
+{
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"BalloonHelpClass", nullptr)) != nullptr;) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(w, &process);
+        if (process == GetCurrentProcessId()) return w;
+    }
+    return nullptr;
+}
+
 const UINT_PTR kFadeIn = 3333, kFadeOut = 3334, kAutoClose = 3335;
 
 int destroyed = 0;
@@ -257,7 +269,7 @@ TEST_F(Balloon, LaunchShowsASelfDeletingBalloonOnlyWithAParent)
 {
     const wchar_t title[] = L"Did you notice the ZorvanRank?";
     CBalloonHelp::Launch(title, L"Rank", {300, 300}, nullptr, CBalloonHelp::ShowCloseButton, nullptr, L"", 10000);
-    EXPECT_EQ(FindWindowW(L"BalloonHelpClass", nullptr), nullptr);
+    EXPECT_EQ(OwnBalloon(), nullptr);
 
     // The title is wider than the body: the icon widens the title area by
     // itself and a margin.
@@ -265,7 +277,7 @@ TEST_F(Balloon, LaunchShowsASelfDeletingBalloonOnlyWithAParent)
     for (int withIcon = 0; withIcon < 2; ++withIcon) {
         CBalloonHelp::Launch(title, L"Rank", {300, 300}, withIcon ? IDI_INFORMATION : nullptr,
                              CBalloonHelp::ShowCloseButton, parent_, L"", 10000);
-        HWND balloon = FindWindowW(L"BalloonHelpClass", nullptr);
+        HWND balloon = OwnBalloon();
         ASSERT_TRUE(balloon);
         wchar_t text[64] = {};
         GetWindowTextW(balloon, text, 64);

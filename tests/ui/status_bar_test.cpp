@@ -297,9 +297,16 @@ namespace {
 
 const wchar_t kPluginKey[] = L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\{41521912-2484-4C1B-BCD8-3D8EF6BADA90}";
 
+// A balloon of this process: the tests run in parallel, and another test
+// program may show one at the same time.
 HWND Balloon()
 {
-    return FindWindowExW(nullptr, nullptr, L"BalloonHelpClass", nullptr);
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"BalloonHelpClass", nullptr)) != nullptr;) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(w, &process);
+        if (process == GetCurrentProcessId()) return w;
+    }
+    return nullptr;
 }
 
 void Paint(HWND pane)
