@@ -27,22 +27,10 @@ const int kCloseButton = 16;
 const int kCorner = 24;
 
 // The keyboard hook: UnhookWindowsHookEx.
-class KeyboardHook_ {
-public:
-    KeyboardHook_() noexcept = default;
-    ~KeyboardHook_() { reset(); }
-    KeyboardHook_(const KeyboardHook_&) = delete;
-    KeyboardHook_& operator=(const KeyboardHook_&) = delete;
-    explicit operator bool() const noexcept { return h_ != nullptr; }
-    void reset(HHOOK h = nullptr) noexcept
-    {
-        if (h_) ::UnhookWindowsHookEx(h_);
-        h_ = h;
-    }
-
-private:
-    HHOOK h_ = nullptr;
+struct Unhook_ {
+    static void Close(HHOOK h) noexcept { ::UnhookWindowsHookEx(h); }
 };
+typedef ZorvanEssentials::UniqueHandle<HHOOK, Unhook_> KeyboardHook_;
 
 // The balloons that close on a key press, on whichever thread shows them.
 struct KeyPressClose_ {

@@ -6,21 +6,22 @@
 
 namespace ZorvanEssentials {
 
-// A pen, brush, font, bitmap or region: DeleteObject.
-template <class T>
-class GdiObject {
+// One owner for every handle released by a single call: Release is a type
+// with a static Close(T).
+template <class T, class Release>
+class UniqueHandle {
 public:
-    GdiObject() noexcept = default;
-    explicit GdiObject(T h) noexcept : h_(h) {}
-    ~GdiObject() { reset(); }
-    GdiObject(GdiObject&& o) noexcept : h_(o.release()) {}
-    GdiObject& operator=(GdiObject&& o) noexcept
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(T h) noexcept : h_(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(UniqueHandle&& o) noexcept : h_(o.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept
     {
         if (this != &o) reset(o.release());
         return *this;
     }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
 
     T get() const noexcept { return h_; }
     explicit operator bool() const noexcept { return h_ != nullptr; }
@@ -30,10 +31,9 @@ public:
         h_ = nullptr;
         return h;
     }
-    // Deleting a stock object is allowed and does nothing.
     void reset(T h = nullptr) noexcept
     {
-        if (h_) ::DeleteObject(h_);
+        if (h_) Release::Close(h_);
         h_ = h;
     }
 
@@ -41,37 +41,24 @@ private:
     T h_ = nullptr;
 };
 
+// A pen, brush, font, bitmap or region. Deleting a stock object is allowed
+// and does nothing.
+struct DeleteGdiObject_ {
+    static void Close(HGDIOBJ h) noexcept { ::DeleteObject(h); }
+};
+template <class T>
+using GdiObject = UniqueHandle<T, DeleteGdiObject_>;
+
 typedef GdiObject<HFONT> Font;
 typedef GdiObject<HRGN> Region;
 typedef GdiObject<HBRUSH> Brush;
 typedef GdiObject<HBITMAP> Bitmap;
 
-// A common-controls image list: ImageList_Destroy.
-class ImageList {
-public:
-    ImageList() noexcept = default;
-    explicit ImageList(HIMAGELIST h) noexcept : h_(h) {}
-    ~ImageList() { reset(); }
-    ImageList(const ImageList&) = delete;
-    ImageList& operator=(const ImageList&) = delete;
-
-    HIMAGELIST get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ != nullptr; }
-    HIMAGELIST release() noexcept
-    {
-        HIMAGELIST h = h_;
-        h_ = nullptr;
-        return h;
-    }
-    void reset(HIMAGELIST h = nullptr) noexcept
-    {
-        if (h_) ::ImageList_Destroy(h_);
-        h_ = h;
-    }
-
-private:
-    HIMAGELIST h_ = nullptr;
+// A common-controls image list.
+struct DestroyImageList_ {
+    static void Close(HIMAGELIST h) noexcept { ::ImageList_Destroy(h); }
 };
+typedef UniqueHandle<HIMAGELIST, DestroyImageList_> ImageList;
 
 // A device context from GetDC or GetWindowDC: ReleaseDC.
 class WindowDC {

@@ -1,22 +1,12 @@
 // The balloon tooltip: where its tail points, its shape on the screen, how it
 // fades and closes, and that it lets go of its keyboard hook and its object.
 #include <gtest/gtest.h>
+#include "OwnBalloon.h"
 #include <string>
 #include "ui/CBalloonHelp.h"
 
 namespace {
 
-// A balloon of this process: the tests run in parallel, and another test
-// program may show one at the same time.
-HWND OwnBalloon()
-{
-    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"BalloonHelpClass", nullptr)) != nullptr;) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(w, &process);
-        if (process == GetCurrentProcessId()) return w;
-    }
-    return nullptr;
-}
 
 const UINT_PTR kFadeIn = 3333, kFadeOut = 3334, kAutoClose = 3335;
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include "OwnBalloon.h"
 #include <functional>
 #include <string>
 #include <thread>
@@ -297,17 +298,6 @@ namespace {
 
 const wchar_t kPluginKey[] = L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\{41521912-2484-4C1B-BCD8-3D8EF6BADA90}";
 
-// A balloon of this process: the tests run in parallel, and another test
-// program may show one at the same time.
-HWND Balloon()
-{
-    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"BalloonHelpClass", nullptr)) != nullptr;) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(w, &process);
-        if (process == GetCurrentProcessId()) return w;
-    }
-    return nullptr;
-}
 
 void Paint(HWND pane)
 {
@@ -326,7 +316,7 @@ TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
     // No key yet (registration still to come): nothing, and the next paint
     // asks again.
     Paint(pane);
-    EXPECT_FALSE(Balloon());
+    EXPECT_FALSE(OwnBalloon());
 
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kPluginKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
@@ -334,7 +324,7 @@ TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
     DWORD one = 1;
     RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
     Paint(pane);
-    HWND balloon = Balloon();
+    HWND balloon = OwnBalloon();
     ASSERT_TRUE(balloon);
     wchar_t title[64] = {};
     GetWindowTextW(balloon, title, 64);
@@ -357,13 +347,13 @@ TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
     // DWORD; a wrong type stays as it is.
     RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
     Paint(pane);
-    EXPECT_FALSE(Balloon());
+    EXPECT_FALSE(OwnBalloon());
     RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
     CSubclassedIEStatusBar other;
     HWND otherBar = MakeBar();
     ASSERT_TRUE(other.AttachStatusBar(otherBar, browser_.get()));
     Paint(other.pane.m_hWnd);
-    EXPECT_FALSE(Balloon());
+    EXPECT_FALSE(OwnBalloon());
     DWORD type = 0;
     EXPECT_EQ(RegQueryValueExW(key, L"DisplayPostinstallBalloon", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
