@@ -25,3 +25,9 @@ for dir in x64 i686 native; do
   fi
   grep -i -A3 'warning:' "$out/$dir.log" || true
 done
+# The setup packages carry the DLLs of both Windows trees: built last.
+echo "build: packages"
+if ! cmake --build "$out/x64" --target packages >"$out/packages.log" 2>&1; then
+  tail -n 30 "$out/packages.log"; echo "build: packages failed"; exit 1
+fi
+ls "$out"/ZorvanRank-*.msi

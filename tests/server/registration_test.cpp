@@ -147,6 +147,33 @@ TEST_F(RegistrationTest, OnlyTheWordUserSwitchesToPerUser)
     }
 }
 
+TEST_F(RegistrationTest, UnregistrationKeepsKeysOthersPutUnderTheClass)
+{
+    // Another program's subkey below our class key: unregistration takes our
+    // values and subkeys and leaves the class key to hold theirs, while the
+    // plug-in key goes with everything below it.
+    const struct {
+        const wchar_t* switches;
+        HKEY root;
+    } kScopes[] = {{L"/s", HKEY_LOCAL_MACHINE}, {L"/s /n /i:user", HKEY_CURRENT_USER}};
+    const std::wstring cls = L"CLSID\\" + kClsid;
+    for (const auto& scope : kScopes) {
+        SCOPED_TRACE(testing::Message() << scope.switches);
+        ASSERT_EQ(0, Regsvr32(scope.switches));
+        const std::wstring foreign = kClasses + L"\\" + cls + L"\\Implemented Categories\\{00000000-0000-0000-0000-000000000001}";
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(scope.root, foreign.c_str(), L"Owner", REG_SZ, L"x", 4));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, (kPluginKey + L"\\Settings").c_str(), L"Owner",
+                                                 REG_SZ, L"x", 4));
+        ASSERT_EQ(0, Regsvr32(std::wstring(L"/u ") + scope.switches));
+        EXPECT_EQ((Lines{cls, cls + L"|(default)=sz:ZorvanRankPluginImpl Class", cls + L"\\Implemented Categories",
+                         cls + L"\\Implemented Categories\\{00000000-0000-0000-0000-000000000001}",
+                         cls + L"\\Implemented Categories\\{00000000-0000-0000-0000-000000000001}|Owner=sz:x"}),
+                  Snapshot(scope.root, kClasses + L"\\" + cls, cls));
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kPluginKey));
+        RegDeleteTreeW(scope.root, (kClasses + L"\\" + cls).c_str());
+    }
+}
+
 TEST_F(RegistrationTest, FailedInstallLeavesNoClassBehind)
 {
     // Non-volatile keys cannot be made below a volatile one: the plug-in key,
