@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The demo: sets up the machine, builds everything, then shows ZorvanRank.dll
-# at work in the toolbar host under Wine: registration, a local rank service,
-# a scripted browser session, the ranks the toolbar received and a screenshot.
-# Everything it starts it stops again; safe to run twice.
+# at work in the toolbar host under Wine: the setup package installed for all
+# users with msiexec, a local rank service, a scripted browser session, the
+# ranks the toolbar received, screenshots of the browser window, and the
+# package removed again. Everything it starts it stops again; safe to run twice.
+#   ZR_ARCH=i686 bash scripts/demo.sh   the 32-bit toolbar host and DLL
 set -euo pipefail
 # Wine and ccache keep their state under HOME; CI may run without one.
 export HOME=${HOME:-/root}
@@ -13,16 +15,22 @@ if [ -z "${ZR_DEMO_NO_BUILD:-}" ]; then
   bash "$root/scripts/build.sh"
 fi
 out=${ZR_BUILD_DIR:-$root/build}
-x64=$out/x64
+arch=${ZR_ARCH:-x64}
+case "$arch" in
+  x64) tree=$out/x64 view=/reg:64 ;;
+  i686) tree=$out/i686 view=/reg:32 ;;
+  *) echo "demo: ZR_ARCH is x64 or i686, not $arch" >&2; exit 2 ;;
+esac
 demo=$out/demo
 address=127.0.0.77
-clsid=$(sed -n 's/^#define ZORVANRANK_CLSID_TEXT L"\(.*\)"$/\1/p' "$x64/server/ServerIds.h")
+clsid=$(sed -n 's/^#define ZORVANRANK_CLSID_TEXT L"\(.*\)"$/\1/p' "$out/x64/server/ServerIds.h")
+version=$(sed -n 's/^#define ZORVANRANK_VERSION_TEXT "\([0-9.]*\) .*/\1/p' "$out/x64/server/ZorvanRankVersion.h")
 
-dll=$x64/server/ZorvanRank.dll
-processlog=$x64/platform/processlog/processlog.dll
-host=$x64/toolbar/zorvantoolbar.exe
-hosttlb=$x64/plugin/host/ZorvanToolbar.tlb
-for f in "$dll" "$processlog" "$host" "$hosttlb"; do
+package=$out/ZorvanRank-$version-x64.msi
+processlog=$tree/platform/processlog/processlog.dll
+host=$tree/toolbar/zorvantoolbar.exe
+hosttlb=$tree/plugin/host/ZorvanToolbar.tlb
+for f in "$package" "$processlog" "$host" "$hosttlb" "$out/x64/tests/wine/keepalive.exe"; do
   [ -f "$f" ] || { echo "demo: $f was not built" >&2; exit 1; }
 done
 
@@ -34,24 +42,47 @@ cleanup() {
   wine_down
 }
 trap cleanup EXIT
-wine_up "$x64/tests/wine/keepalive.exe"
+wine_up "$out/x64/tests/wine/keepalive.exe"
 
 winpath() { echo "Z:$1" | tr / '\\'; }
 step() { echo; echo "== $*"; }
 
+# Where the 32-bit half of Wine cannot run, the package's 32-bit plug-in
+# cannot be registered: the demo installs the 64-bit one alone and says so.
+features=""
+if ! timeout 60 wine "C:\\windows\\syswow64\\cmd.exe" /c exit 0 </dev/null >/dev/null 2>&1; then
+  if [ "$arch" = i686 ]; then
+    echo "demo: ZR_ARCH=i686 needs 32-bit Wine, and this machine does not run 32-bit programs" >&2
+    exit 1
+  fi
+  features="ADDLOCAL=Plugin64AllUsers"
+  echo "note: 32-bit programs do not run here: the package's 32-bit plug-in is left out ($features)"
+fi
+
 # Wine's registrar programs may wait forever on a broken library: every call
 # has a time-out.
-step "registering the process log, the toolbar's type library and ZorvanRank.dll"
-timeout 60 wine regsvr32 /s "$(winpath "$processlog")" </dev/null
+step "registering the process log and the toolbar's type library ($arch)"
+if [ "$arch" = i686 ]; then regsvr32="C:\\windows\\syswow64\\regsvr32.exe"; else regsvr32=regsvr32; fi
+timeout 60 wine "$regsvr32" /s "$(winpath "$processlog")" </dev/null
 timeout 60 wine "$host" /regtlb "$(winpath "$hosttlb")" </dev/null | cat
-timeout 60 wine regsvr32 /s "$(winpath "$dll")" </dev/null
+
+step "msiexec /i $(basename "$package") ALLUSERS=1 /qn $features"
+started=$(date +%s%N)
+status=0
+timeout 300 wine msiexec /i "$(winpath "$package")" ALLUSERS=1 /qn $features /l*v "$(winpath "$demo/install.log")" \
+  </dev/null || status=$?
+echo "msiexec exit status $status, $(( ($(date +%s%N) - started) / 1000000 )) ms"
+if [ "$status" != 0 ]; then
+  grep -a -i 'error\|return value 3' "$demo/install.log" | tail -n 20 | sed 's/^/  /'
+  exit 1
+fi
 echo "ZorvanRank.dll registered as $clsid:"
-timeout 60 wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" </dev/null | tr -d '\r' | sed -n 's/^ \+/  /p'
-timeout 60 wine reg query "HKCU\\Software\\Zorvanworks\\IE Toolbar\\Plugins\\$clsid" </dev/null |
+timeout 60 wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" $view </dev/null | tr -d '\r' | sed -n 's/^ \+/  /p'
+timeout 60 wine reg query "HKCU\\Software\\Zorvanworks\\IE Toolbar\\Plugins\\$clsid" $view </dev/null |
   tr -d '\r' | sed -n 's/^ \+/  /p'
 
 step "local rank service on $address:80"
-timeout 60 wine reg add 'HKLM\SOFTWARE\Zorvanworks' /v HTTPRpcHost /t REG_SZ /d "$address" /f </dev/null >/dev/null
+timeout 60 wine reg add 'HKLM\SOFTWARE\Zorvanworks' /v HTTPRpcHost /t REG_SZ /d "$address" /f $view </dev/null >/dev/null
 bash "$root/scripts/rank-service.sh" start "$address" "$demo/service" "$root/server/demo/ranks.csv"
 echo "serving the ranks of $(grep -vc '^#\|^host,\|^$' "$root/server/demo/ranks.csv") hosts from server/demo/ranks.csv"
 
@@ -59,18 +90,27 @@ step "the toolbar host drives a browser through server/demo/navigation.txt"
 cp "$root/server/demo/navigation.txt" "$demo/navigation.txt"
 timeout 180 wine "$host" /script "$(winpath "$demo/navigation.txt")" "$clsid" </dev/null >"$demo/host.log" 2>&1 &
 host_pid=$!
-# Two screenshots: soon after the first rank arrives, when the pane has
-# painted for the first time (after a fresh registration the post-install
-# balloon points at it then), and while the script holds the last page.
+# Two screenshots of the browser window: soon after the first rank arrives,
+# when the pane has painted for the first time (after a fresh installation
+# the post-install balloon points at it then), and while the script holds the
+# last page.
+shoot() { # file
+  local geometry
+  geometry=$(xwininfo -name "Zorvan toolbar host - Internet Explorer" 2>/dev/null |
+    awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width:/ {w=$NF} /Height:/ {h=$NF}
+         END {if (w) printf "%dx%d+%d+%d", w, h, x, y}')
+  [ -n "$geometry" ] || return 1
+  import -window root -crop "$geometry" +repage "$1"
+}
 shot="" first_shot=""
 for _ in $(seq 600); do
   if [ -z "$first_shot" ] && grep -qs ' SetValue ZorvanRank=' "$demo/host.log"; then
     sleep 1
-    import -window root "$demo/toolbar-first-rank.png" && first_shot=$demo/toolbar-first-rank.png
+    shoot "$demo/toolbar-first-rank.png" && first_shot=$demo/toolbar-first-rank.png
   fi
   if grep -qs ' hold ' "$demo/host.log"; then
     sleep 1
-    import -window root "$demo/toolbar.png" && shot=$demo/toolbar.png
+    shoot "$demo/toolbar.png" && shot=$demo/toolbar.png
     break
   fi
   kill -0 "$host_pid" 2>/dev/null || break
@@ -90,6 +130,16 @@ fi
 [ -n "$first_shot" ] && echo "screenshot at the first rank: $first_shot"
 [ -n "$shot" ] && echo "screenshot of the toolbar window: $shot"
 
-step "unregistering"
-timeout 60 wine regsvr32 /u /s "$(winpath "$dll")" </dev/null
+step "msiexec /x $(basename "$package") /qn"
+started=$(date +%s%N)
+status=0
+timeout 300 wine msiexec /x "$(winpath "$package")" /qn /l*v "$(winpath "$demo/remove.log")" </dev/null || status=$?
+echo "msiexec exit status $status, $(( ($(date +%s%N) - started) / 1000000 )) ms"
+if timeout 60 wine reg query "HKCR\\CLSID\\$clsid" $view </dev/null >/dev/null 2>&1; then
+  echo "the class is still registered"; status=1
+else
+  echo "the class is no longer registered; the user id stays:"
+  timeout 60 wine reg query 'HKCU\Software\Zorvanworks' /ve $view </dev/null | tr -d '\r' | sed -n 's/^ \+/  /p'
+fi
 echo "done; host exit status $host_status"
+[ "$status" = 0 ] && [ "$host_status" = 0 ]

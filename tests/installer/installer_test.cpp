@@ -4,6 +4,7 @@
 // and the wrong platform leave nothing behind but the user id.
 #include <windows.h>
 #include <msi.h>
+#include <msiquery.h>
 #include <ole2.h>
 #include <shlobj.h>
 #include <gtest/gtest.h>
@@ -81,9 +82,10 @@ std::string ReadLog(const std::wstring& path)
     return out;
 }
 
-DWORD Msiexec(const std::wstring& args, const std::wstring& log)
+// Silent unless asked for the basic UI (a progress window, no questions).
+DWORD Msiexec(const std::wstring& args, const std::wstring& log, const wchar_t* ui = L"/qn")
 {
-    return Run(L"msiexec.exe " + args + L" /qn /l*v \"" + log + L"\"");
+    return Run(L"msiexec.exe " + args + L" " + ui + L" /l*v \"" + log + L"\"");
 }
 
 // msiexec's answer for an installation that did not happen (Windows says
@@ -127,12 +129,13 @@ struct Scope_ {
     const wchar_t* regsvr32Switches;  // the same registration by hand
     HKEY classesRoot;
     bool createThroughCom;  // Wine does not merge per-user classes into HKCR
+    const wchar_t* ui;
 };
 
 const Scope_ kPerUser = {"per user", L"", L"Plugin64User", L"Plugin32User", L"/s /n /i:user", HKEY_CURRENT_USER,
-                         false};
+                         false, L"/qb"};
 const Scope_ kAllUsers = {"all users", L"ALLUSERS=1", L"Plugin64AllUsers", L"Plugin32AllUsers", L"/s",
-                          HKEY_LOCAL_MACHINE, true};
+                          HKEY_LOCAL_MACHINE, true, L"/qn"};
 
 class InstallerTest : public ::testing::Test {
 protected:
@@ -221,7 +224,7 @@ protected:
     {
         SCOPED_TRACE(s.name);
         const std::wstring log = TempLog(L"zr-install");
-        ASSERT_EQ(0u, Msiexec(L"/i \"" ZORVANRANK_MSI_X64 L"\" " + Features(s) + L" " + s.property, log))
+        ASSERT_EQ(0u, Msiexec(L"/i \"" ZORVANRANK_MSI_X64 L"\" " + Features(s) + L" " + s.property, log, s.ui))
             << ReadLog(log);
         ASSERT_EQ(1u, InstalledProducts(upgradeCode_).size());
         const std::wstring dll64 = Dir64(s) + L"\\ZorvanRank.dll", dll32 = Dir32(s) + L"\\ZorvanRank.dll";
@@ -239,7 +242,7 @@ protected:
         }
         const Lines installed = Everything();
 
-        ASSERT_EQ(0u, Msiexec(L"/x \"" ZORVANRANK_MSI_X64 L"\"", log)) << ReadLog(log);
+        ASSERT_EQ(0u, Msiexec(L"/x \"" ZORVANRANK_MSI_X64 L"\"", log, s.ui)) << ReadLog(log);
         EXPECT_TRUE(InstalledProducts(upgradeCode_).empty());
         EXPECT_EQ(before_, Everything()) << "removal leaves the user id and nothing else";
 
