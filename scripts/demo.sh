@@ -43,6 +43,15 @@ cleanup() {
 }
 trap cleanup EXIT
 wine_up "$out/x64/tests/wine/keepalive.exe"
+# The 64-bit Wine loader does not pick up fonts-wine's TrueType fonts by
+# itself; in the prefix's font folder it does. Marlett draws the caption
+# buttons and the balloon's close button (without it: "0 1 r").
+if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+else
+  echo "note: fonts-wine is not installed: caption buttons draw as \"0 1 r\""
+fi
 
 winpath() { echo "Z:$1" | tr / '\\'; }
 step() { echo; echo "== $*"; }
