@@ -343,6 +343,24 @@ TEST_F(InstallerTest, FailingRegistrationRollsBackAndSaysWhy)
     RegDeleteTreeW(HKEY_CURRENT_USER, (kZorvanworks + L"\\IE Toolbar").c_str());
 }
 
+TEST_F(InstallerTest, WithoutThirtyTwoBitProgramsTheFullPackageStopsBeforeChangingAnything)
+{
+    if (with32_) GTEST_SKIP() << "this Windows runs 32-bit programs";
+    // The 32-bit DLL could not be registered: the check before the
+    // installation script refuses, and nothing is written.
+    for (const Scope_& s : {kPerUser, kAllUsers}) {
+        SCOPED_TRACE(s.name);
+        const std::wstring log = TempLog(L"zr-no32");
+        EXPECT_TRUE(Failed(Msiexec(L"/i \"" ZORVANRANK_MSI_X64 L"\" " + std::wstring(s.property), log)));
+        const std::string text = ReadLog(log);
+        const size_t at = text.rfind("Check32BitPrograms. Return value ");
+        ASSERT_NE(std::string::npos, at) << text;
+        EXPECT_NE('1', text[at + 33]);
+        EXPECT_TRUE(InstalledProducts(upgradeCode_).empty());
+        EXPECT_EQ(before_, Everything());
+    }
+}
+
 TEST_F(InstallerTest, ThirtyTwoBitPackageRefusesSixtyFourBitWindows)
 {
     // Refused by its launch condition, before anything is costed or copied.
