@@ -3,7 +3,10 @@
 // over for the rank pane, and given back when the plug-in stops.
 #include "PluginHost.h"
 #include <commctrl.h>
+#include <fstream>
+#include <iterator>
 #include <thread>
+#include "vpk/atl_module.h"
 
 using zorvanhost::Arrangement;
 
@@ -124,11 +127,38 @@ class StatusBarSearch : public PluginHost {};
 
 }  // namespace
 
+extern vpk::atl_module support_module;
+
+namespace {
+
+}  // namespace
+
 // The search runs again only when its answer could differ: a bar of another
 // thread is never taken over and not looked for again while it stays where
 // it was; once it goes, or a bar of this thread is made, the next page looks.
 TEST_F(StatusBarSearch, RunsAgainOnlyWhenTheWindowTreeCouldHaveChanged)
 {
+    // The notice about the foreign bar goes to the process log.
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    const std::string log = std::string(dir) + "plugin_status_bar_" + std::to_string(GetCurrentProcessId()) + ".log";
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("ZORVAN_PROCESS_LOG", log.c_str());
+    ASSERT_TRUE(support_module.initialize(SysAllocString(L"plugin.test"), GetModuleHandleW(nullptr)))
+        << "the process log component is not registered";
+    struct Uninitialize {
+        ~Uninitialize() { support_module.uninitialize(); }
+    } uninitialize;
+    auto notices = [&] {
+        std::ifstream in(log, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t n = 0;
+        for (size_t at = text.find("belongs to another thread"); at != std::string::npos;
+             at = text.find("belongs to another thread", at + 1))
+            ++n;
+        return n;
+    };
+
     ASSERT_TRUE(DestroyWindow(windows_.StatusBar()));
     ServeRank("1");
     {
@@ -144,19 +174,32 @@ TEST_F(StatusBarSearch, RunsAgainOnlyWhenTheWindowTreeCouldHaveChanged)
         EXPECT_EQ(1ul, object_->StatusBarSearches());
         EXPECT_EQ(nullptr, object_->StatusBar().m_hWnd);
         EXPECT_EQ(nullptr, FindWindowExW(foreign.Window(), nullptr, L"ZorvanRankStatusBarPane", nullptr));
+        // A window made on this thread could have been a bar: looked again,
+        // the same foreign bar, no second notice.
+        HWND other = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 10, 10, windows_.Frame(), nullptr, nullptr,
+                                     nullptr);
+        Navigate(L"http://b2.example/");
+        DestroyWindow(other);
+        EXPECT_EQ(2ul, object_->StatusBarSearches());
+        EXPECT_EQ(nullptr, object_->StatusBar().m_hWnd);
+        EXPECT_EQ(1u, notices());
     }
     Navigate(L"http://c.example/");  // the foreign bar went
     Navigate(L"http://d.example/");
-    EXPECT_EQ(2ul, object_->StatusBarSearches());
+    EXPECT_EQ(3ul, object_->StatusBarSearches());
     EXPECT_EQ(nullptr, object_->StatusBar().m_hWnd);
 
     HWND bar = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, windows_.Frame(),
                                nullptr, nullptr, nullptr);
     ASSERT_TRUE(bar);
     Navigate(L"http://e.example/");
-    EXPECT_EQ(3ul, object_->StatusBarSearches());
+    EXPECT_EQ(4ul, object_->StatusBarSearches());
     EXPECT_EQ(bar, object_->StatusBar().m_hWnd);
     EXPECT_EQ(L"1", RankText());
     Navigate(L"http://f.example/");
-    EXPECT_EQ(3ul, object_->StatusBarSearches());
+    EXPECT_EQ(4ul, object_->StatusBarSearches());
+    EXPECT_EQ(1u, notices());
+    plugin_->Uninitialize();
+    plugin_.Release();
+    object_ = nullptr;
 }
