@@ -232,8 +232,11 @@ void HttpClient::drop_queue()
     ResetEvent(pending_);
 }
 
-void HttpClient::close_channel(const channel_ptr& channel)
+void HttpClient::close_channel(const channel_ptr& given)
 {
+    // The caller may pass an element of the maps below, which are erased
+    // before the channel is used for the last time.
+    const channel_ptr channel = given;
     for (auto it = channels_by_event_.begin(); it != channels_by_event_.end(); ++it) {
         if (it->second != channel) continue;
         const HANDLE key = it->first;
