@@ -351,7 +351,7 @@ int main(int argc, char** argv)
         }
     }
 
-    Figures wininet, tcp, probe;
+    Figures wininet, tcp, probe, both;
     HINTERNET session = InternetOpenA("ZorvanRank lookup_latency_bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     HINTERNET connection = session ? InternetConnectA(session, address.c_str(), 80, nullptr, nullptr,
                                                       INTERNET_SERVICE_HTTP, 0, 0)
@@ -374,6 +374,13 @@ int main(int argc, char** argv)
         ok = InternetCheckConnectionA(probe_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != FALSE;
         took = Ms(Clock::now() - start);
         if (i >= warmup) ok ? probe.ms.push_back(took) : void(++probe.failed);
+
+        // The two back to back, as a lookup does them.
+        start = Clock::now();
+        ok = InternetCheckConnectionA(probe_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != FALSE &&
+             TcpExchange(address, request);
+        took = Ms(Clock::now() - start);
+        if (i >= warmup) ok ? both.ms.push_back(took) : void(++both.failed);
     }
     if (connection) InternetCloseHandle(connection);
     if (session) InternetCloseHandle(session);
@@ -387,6 +394,7 @@ int main(int argc, char** argv)
     Row("WinINet POST, same body", wininet);
     Row("bare TCP: connect, request, header", tcp);
     Row("connectivity probe alone", probe);
+    Row("probe, then bare TCP at once", both);
 
     // Means add up to the whole, so the shares are of the mean.
     auto mean = [](const std::vector<double>& v) {
