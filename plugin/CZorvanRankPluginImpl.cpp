@@ -5,6 +5,8 @@
 #include "rpc/RpcRequest.h"
 #include "settings/ClientIdentity.h"
 #include "settings/EscapeUrl.h"
+#include "settings/IdentityCache.h"
+#include "vpk/module.h"
 #include "vpk/com_exception.h"
 #include <memory>
 
@@ -67,6 +69,37 @@ std::string Narrow(const std::wstring& text, UINT codePage)
     return out;
 }
 
+// The whole text, however many bytes its characters take.
+std::string NarrowAll(const std::wstring& text, UINT codePage)
+{
+    if (text.empty()) return std::string();
+    const int size = static_cast<int>(text.size());
+    int n = WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (n == 0) vpk::throw_last_error();
+    std::string out(static_cast<size_t>(n), '\0');
+    n = WideCharToMultiByte(codePage, 0, text.data(), size, &out[0], n, nullptr, nullptr);
+    if (n == 0) vpk::throw_last_error();
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+// The module's build identifier does not change while it is loaded.
+const std::wstring& BuildIdentifier()
+{
+    static const std::wstring identifier = Text(Own(GetBuildIdentifier()));
+    return identifier;
+}
+
+// Window creations on this thread so far. Plain data: a thread_local with a
+// destructor is not safe in the DLL.
+thread_local unsigned long windowCreations = 0;
+
+LRESULT CALLBACK CountWindowCreation(int code, WPARAM wp, LPARAM lp)
+{
+    if (code == HCBT_CREATEWND) ++windowCreations;
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
 ATL::CComBSTR Widen(const std::string& text, UINT codePage)
 {
     if (text.empty()) return MakeBstr(L"", 0);
@@ -125,6 +158,7 @@ void CZorvanRankPluginImpl::FinalRelease()
         // working status bar after the plug-in is gone. Only the pane, which
         // is ours, is destroyed.
         ReleaseStatusBar();
+        creationHook_.reset();
         worker_.shutdown(kShutdownTimeoutMs);
     } catch (...) {
         ReportQuietly(vpk::current_exception_as_com());
@@ -151,6 +185,10 @@ void CZorvanRankPluginImpl::Initialize(IPlugin_body_, HWND toolbarWindow, IPlugi
     // Makes the user id now if it is missing, before any lookup needs it.
     Own(GetUserId());
 
+    if (!creationHook_)
+        creationHook_.reset(SetWindowsHookExW(WH_CBT, CountWindowCreation, nullptr, GetCurrentThreadId()));
+    searched_ = false;
+
     // Looks for the status bar and asks for the rank of a page already shown.
     OnDocumentComplete(nullptr, nullptr);
 }
@@ -163,6 +201,7 @@ void CZorvanRankPluginImpl::Uninitialize(IPlugin_body_)
     // take its text while this thread waits for the lookup. A new Initialize
     // attaches again.
     ReleaseStatusBar();
+    creationHook_.reset();
     ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
     if (client && client->is_running()) client->stop();
     // A lookup still waiting for the network is left to FinalRelease.
@@ -200,7 +239,13 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnNavigateComplete2(IDispatch*,
 HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, VARIANT*)
 {
     try {
-        if (!statusBar_.m_hWnd || !IsWindow(statusBar_.m_hWnd)) AttachStatusBar(FindStatusBar(toolbarWindow_));
+        if ((!statusBar_.m_hWnd || !IsWindow(statusBar_.m_hWnd)) && StatusBarSearchDue()) {
+            ++searches_;
+            searched_ = true;
+            heldBar_ = false;
+            creationsAtSearch_ = windowCreations;
+            AttachStatusBar(FindStatusBar(toolbarWindow_));
+        }
 
         if (!browser_) vpk::throw_hresult(E_UNEXPECTED);
         ATL::CComBSTR location;
@@ -233,10 +278,34 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
 // status bar is the browser's and is only given back (ReleaseStatusBar).
 void CZorvanRankPluginImpl::AttachStatusBar(HWND statusBar)
 {
+    foreignBar_ = foreignBarParent_ = nullptr;
+    if (!statusBar) return;
     // Our windows are served by this thread: a status bar of another thread
-    // is left alone.
-    if (!statusBar || GetWindowThreadProcessId(statusBar, nullptr) != GetCurrentThreadId()) return;
-    statusBar_.AttachStatusBar(statusBar, browser_);
+    // is left alone, and said so once, since the pane will be missing.
+    if (GetWindowThreadProcessId(statusBar, nullptr) != GetCurrentThreadId()) {
+        foreignBar_ = statusBar;
+        foreignBarParent_ = GetParent(statusBar);
+        if (!foreignBarNoticed_) {
+            foreignBarNoticed_ = true;
+            if (vpk::module* m = vpk::module::instance())
+                m->log_notice_f(L"ZorvanRank: the status bar 0x%p belongs to another thread; "
+                                L"the rank pane is not shown in it.",
+                                static_cast<void*>(statusBar));
+        }
+        return;
+    }
+    if (statusBar_.AttachStatusBar(statusBar, browser_)) heldBar_ = true;
+}
+
+// The search's answer depends only on the window tree. Nothing attachable
+// can appear in it but by a window made on this thread (the hook counts
+// them); a bar of another thread found first can stop being first only by
+// going away or moving. A bar we held that was destroyed is a change too.
+bool CZorvanRankPluginImpl::StatusBarSearchDue()
+{
+    if (!searched_ || heldBar_ || windowCreations != creationsAtSearch_ || !creationHook_) return true;
+    if (foreignBar_ && (!IsWindow(foreignBar_) || GetParent(foreignBar_) != foreignBarParent_)) return true;
+    return false;
 }
 
 void CZorvanRankPluginImpl::ReleaseStatusBar()
@@ -261,12 +330,13 @@ void CZorvanRankPluginImpl::RequestRank()
         ZorvanRpc::JsonObject params;
         params.set("url", ZorvanRpc::JsonString(EscapeUrl(page)));
         params.set("ref", ZorvanRpc::JsonString(EscapeUrl(referrer)));
-        params.set("uid", ZorvanRpc::JsonString(Narrow(Text(Own(GetUserId())), CP_ACP)));
-        params.set("uagent", ZorvanRpc::JsonString(Narrow(Text(Own(GetUserAgent())), CP_ACP)));
-        params.set("lang", ZorvanRpc::JsonString(Narrow(GetAcceptLanguage(), CP_ACP)));
+        const IdentityCache::Values identity = IdentityCache::Instance().Current();
+        params.set("uid", ZorvanRpc::JsonString(Narrow(identity.userId, CP_ACP)));
+        params.set("uagent", ZorvanRpc::JsonString(Narrow(identity.userAgent, CP_ACP)));
+        params.set("lang", ZorvanRpc::JsonString(Narrow(identity.acceptLanguage, CP_ACP)));
         ZorvanRpc::JsonArray array;
         array.add(params);
-        std::string agent = Narrow(Text(Own(GetBuildIdentifier())), CP_THREAD_ACP);
+        std::string agent = NarrowAll(BuildIdentifier(), CP_THREAD_ACP);
 
         std::string answer;
         if (!client.call("rank", "/rank/", array, agent, kCallTimeoutMs, answer)) {

@@ -14,6 +14,7 @@
 #include "plugin/IPlugin_impl.h"
 #include "plugin/ZorvanRankIds.h"
 #include "ui/CSubclassedIEStatusBar.h"
+#include "ui/GdiHandles.h"
 #include "vpk/atl_com_object_root.h"
 #include "vpk/thread.h"
 
@@ -73,6 +74,8 @@ public:
 
     // The status bar of the browser tab around start, or null. Reads no field.
     HWND FindStatusBar(HWND start);
+    // Whether the search could find a bar it did not find last time.
+    bool StatusBarSearchDue();
     static BOOL CALLBACK FindStatusBarChild(HWND window, LPARAM result);
     static ATL::CComBSTR GetLowerClassName(HWND window);
 
@@ -80,9 +83,25 @@ public:
     CSubclassedIEStatusBar& StatusBar() noexcept { return statusBar_; }
     vpk::thread& Worker() noexcept { return worker_; }
     bool SinkAdvised() const noexcept { return m_dwEventCookie != 0xFEFEFEFE; }
+    unsigned long StatusBarSearches() const noexcept { return searches_; }
 
 private:
+    struct Unhook_ {
+        static void Close(HHOOK h) noexcept { ::UnhookWindowsHookEx(h); }
+    };
+
     HWND toolbarWindow_ = nullptr;
+    // The window thread's window creations, counted for the status bar
+    // search: a bar this thread could take over appears only by one.
+    ZorvanEssentials::UniqueHandle<HHOOK, Unhook_> creationHook_;
+    bool searched_ = false;
+    bool heldBar_ = false;  // the last search's bar was taken over
+    unsigned long creationsAtSearch_ = 0;
+    // A bar of another thread that the last search met first, and where it was.
+    HWND foreignBar_ = nullptr;
+    HWND foreignBarParent_ = nullptr;
+    bool foreignBarNoticed_ = false;
+    unsigned long searches_ = 0;
     CSubclassedIEStatusBar statusBar_;
     // Written on the window thread only; the worker reads it under
     // navigationLock_.

@@ -232,9 +232,11 @@ void HttpClient::drop_queue()
     ResetEvent(pending_);
 }
 
-void HttpClient::close_channel(const channel_ptr& channel)
+void HttpClient::close_channel(const channel_ptr& given)
 {
-    if (channel->is_open()) channel->close();
+    // The caller may pass an element of the maps below, which are erased
+    // before the channel is used for the last time.
+    const channel_ptr channel = given;
     for (auto it = channels_by_event_.begin(); it != channels_by_event_.end(); ++it) {
         if (it->second != channel) continue;
         const HANDLE key = it->first;
@@ -258,15 +260,18 @@ void HttpClient::close_channel(const channel_ptr& channel)
         queue_guard lock(queue_lock_);
         queue_empty = queue_.empty();
     }
-    if (queue_empty) {
-        reset_event(pending_);
-        if (channels_by_event_.empty()) {
-            TraceLookup(LookupStage::drained, channel->message().get());
-            set_event(drained_);
-        }
-    } else {
+    // A wake-up left set while the queue is empty costs one look at it;
+    // resetting it here could swallow that of a request queued meanwhile.
+    if (!queue_empty) {
         set_event(pending_);
+    } else if (channels_by_event_.empty()) {
+        TraceLookup(LookupStage::drained, channel->message().get());
+        set_event(drained_);
     }
+    // The socket is closed after the callers are released: its answer is
+    // complete or failed by now, and under Wine the close is two trips to
+    // the server that nobody needs to wait for.
+    if (channel->is_open()) channel->close();
 }
 
 void HttpClient::close_all_channels()

@@ -12,12 +12,15 @@ out=${ZR_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
 
+# Every benchmark prints its goal ratios on lines starting "goal: "; they are
+# gathered here and printed again together at the end.
+goals=$(mktemp)
 echo "== pattern matcher (native)"
-"$out/native/bench/regex_bench" --benchmark_min_time=0.2
+"$out/native/bench/regex_bench" --benchmark_min_time=0.2 | tee -a "$goals"
 
 source "$root/scripts/wine-env.sh"
 rs_dir="$out/bench-rank-service"
-trap 'wine_down; bash "$root/scripts/rank-service.sh" stop "$rs_dir"' EXIT
+trap 'wine_down; bash "$root/scripts/rank-service.sh" stop "$rs_dir"; rm -f "$goals"' EXIT
 # The local rank service for the lookup's latency, knowing example.com.
 bash "$root/scripts/rank-service.sh" start --fresh 127.0.0.93 "$rs_dir" "$root/tests/rpc/data/ranks.csv"
 wine_up "$out/x64/tests/wine/keepalive.exe"
@@ -26,9 +29,11 @@ run() { # title, program, args...
   local title=$1 program=$2; shift 2
   echo "== $title (under Wine)"
   timeout 900 wine "$out/x64/bench/$program" "$@" 2>/dev/null </dev/null |
-    tr -d '\r' | grep -v -E '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} ' || echo "$program: exit status $?"
+    tr -d '\r' | grep -v -E '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} ' | tee -a "$goals" || echo "$program: exit status $?"
 }
 run "window thread" window_thread_bench.exe
 run "rank lookup latency" lookup_latency_bench.exe 127.0.0.93 200
 run "throughput" throughput_bench.exe 8 100
 run "resources" resource_bench.exe 127.0.0.93 "${ZR_BENCH_LOOKUPS:-10000}" "${ZR_BENCH_CYCLES:-1000}"
+echo "== goals"
+grep '^goal: ' "$goals" || echo "no goal lines"

@@ -66,7 +66,9 @@ LONG RegistryKey::QueryDWORDValue(LPCWSTR name, DWORD& value) const
     DWORD data = 0;
     const LONG rc = RegQueryValueExW(key_, name, nullptr, &type,
                                      reinterpret_cast<BYTE*>(&data), &bytes);
-    if ((rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) && type != REG_DWORD)
+    // Type and size are known even when the data did not fit: a REG_DWORD of
+    // any other length is not a number we can read.
+    if ((rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) && (type != REG_DWORD || bytes != sizeof(DWORD)))
         return ERROR_INVALID_DATA;
     if (rc != ERROR_SUCCESS) return rc;
     value = data;

@@ -23,7 +23,7 @@ public:
     // strings; the latter is returned unexpanded. Data that is not whole
     // characters ending in a terminator is ERROR_INVALID_DATA.
     LONG QueryStringValue(LPCWSTR name, LPWSTR buffer, ULONG* chars) const;
-    // ERROR_INVALID_DATA unless the value is a REG_DWORD.
+    // ERROR_INVALID_DATA unless the value is a REG_DWORD of exactly 4 bytes.
     LONG QueryDWORDValue(LPCWSTR name, DWORD& value) const;
     LONG SetStringValue(LPCWSTR name, LPCWSTR text);
     LONG SetDWORDValue(LPCWSTR name, DWORD value);

@@ -97,7 +97,9 @@ LRESULT CZorvanRankStatusBarPane::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
 {
     icon = LoadIconW(ATL::AtlWindowModuleInstance(), MAKEINTRESOURCEW(kIconId));
     RECT place = {0, 0, 50, 20};
-    if (!label.Create(m_hWnd, place, nullptr, WS_CHILD | WS_VISIBLE, 0, 0U)) vpk::throw_last_error();
+    // The pane does not depend on its label: without one it still paints its
+    // icon and keeps the rank text for whoever asks.
+    if (!label.Create(m_hWnd, place, nullptr, WS_CHILD | WS_VISIBLE, 0, 0U)) return 0;
     // Made first, its text read after: a rank the worker stores meanwhile
     // either is in that text or reaches the label through SetWindowTextW.
     labelWindow_.store(label.m_hWnd);

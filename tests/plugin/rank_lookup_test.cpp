@@ -2,7 +2,9 @@
 // service and what the answers make of the host's values and the status bar.
 #include "PluginHost.h"
 #include "settings/ClientIdentity.h"
+#include "settings/IdentityCache.h"
 #include <chrono>
+#include <functional>
 
 namespace {
 
@@ -203,4 +205,114 @@ TEST_F(RankLookup, ReleaseKillsAWorkerThatDoesNotFinishItsLookup)
     EXPECT_EQ(1u, code) << "a worker that ended by itself exits with 0";
     CloseHandle(worker);
     CloseHandle(never);
+}
+
+namespace {
+
+const wchar_t kInternational[] = L"Software\\Microsoft\\Internet Explorer\\International";
+const wchar_t kBrowserKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
+
+std::string Text(BSTR s)
+{
+    ATL::CComBSTR owner;
+    owner.Attach(s);
+    return Ascii(owner);
+}
+
+}  // namespace
+
+// The identity values are kept between lookups, but a change of any of their
+// registry sources reaches the very next request.
+TEST_F(RankLookup, ChangedIdentityValuesReachTheNextRequest)
+{
+    SavedRegistryKey browser(HKEY_LOCAL_MACHINE, kBrowserKey);
+    SavedRegistryKey international(HKEY_CURRENT_USER, kInternational);
+    SavedRegistryKey user(HKEY_CURRENT_USER, L"Software\\Zorvanworks");
+    browser.PutString(L"Version", L"9.11.9600.18376");
+    international.PutString(L"AcceptLanguage", L"en-gb");
+    ServeRank("1");
+    ASSERT_EQ(S_OK, Initialize());
+    Navigate(L"http://a.example/");
+
+    struct {
+        const char* what;
+        std::function<void()> change;
+        const char* member;
+    } cases[] = {
+        {"user id", [&] { user.PutString(nullptr, L"{00000000-1111-2222-3333-444444444444}"); }, "uid"},
+        {"user id key made anew",
+         [&] {
+             RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Zorvanworks");
+             user.PutString(nullptr, L"{55555555-6666-7777-8888-999999999999}");
+         },
+         "uid"},
+        {"browser version", [&] { browser.PutString(L"Version", L"7.0.5730.13"); }, "uagent"},
+        {"language list", [&] { international.PutString(L"AcceptLanguage", L"de-ch,fr;q=0.5"); }, "lang"},
+        {"language list removed", [&] { RegDeleteTreeW(HKEY_CURRENT_USER, kInternational); }, "lang"},
+    };
+    int page = 0;
+    for (const auto& c : cases) {
+        const std::string before = Member(Requests().back(), c.member);
+        c.change();
+        Navigate(L"http://b.example/" + std::to_wstring(++page));
+        const std::string request = Requests().back();
+        EXPECT_NE(before, Member(request, c.member)) << c.what;
+        EXPECT_EQ(Text(GetUserId()), Member(request, "uid")) << c.what;
+        EXPECT_EQ(Text(GetUserAgent()), Member(request, "uagent")) << c.what;
+        EXPECT_EQ(Ascii(GetAcceptLanguage().c_str()), Member(request, "lang")) << c.what;
+    }
+    EXPECT_EQ(1u + sizeof cases / sizeof cases[0], Requests().size());
+}
+
+// Nothing changed: the registry is not read again for the next lookups.
+TEST_F(RankLookup, UnchangedIdentityValuesAreNotReadAgain)
+{
+    ServeRank("1");
+    ASSERT_EQ(S_OK, Initialize());
+    Navigate(L"http://a.example/");
+    Navigate(L"http://b.example/");  // after the id Initialize may have written
+    const unsigned long reads = IdentityCache::Instance().Reads();
+    Navigate(L"http://c.example/");
+    Navigate(L"http://d.example/");
+    EXPECT_EQ(reads, IdentityCache::Instance().Reads());
+    ASSERT_EQ(4u, Requests().size());
+    EXPECT_EQ(Member(Requests()[1], "uagent"), Member(Requests()[3], "uagent"));
+}
+
+// The whole request for a page whose address holds a non-ASCII character, a
+// quotation mark and slashes, after a first page that becomes its referrer:
+// one parameter object in an array, members in key order, the agent named
+// after the test program, JSON escapes, %-escaped UTF-8, Content-Length.
+TEST_F(RankLookup, RequestForAPageIsExactlyTheExpectedText)
+{
+    SavedRegistryKey browser(HKEY_LOCAL_MACHINE, kBrowserKey);
+    SavedRegistryKey international(HKEY_CURRENT_USER, kInternational);
+    browser.PutString(L"Version", L"9.11.9600.18376");
+    international.PutString(L"AcceptLanguage", L"de-ch,fr;q=0.5");
+    SavedRegistryKey user(HKEY_CURRENT_USER, L"Software\\Zorvanworks");
+    user.PutString(nullptr, L"{6B1C2E0A-5D1F-4E0B-9A43-2C55A1D0B7E1}");
+    ServeRank("1");
+    ASSERT_EQ(S_OK, Initialize());
+    Navigate(L"http://a.example/");
+    Navigate(L"http://b.example/caf\x00e9/\"q\"");
+
+    // Wine's URL Moniker's agent for a browser of version 8 and up.
+#ifdef _WIN64
+    const std::string agent = "Mozilla\\/4.0 (compatible; MSIE 8.0; Windows NT 6.1; Win64; x64; Trident\\/7.0)";
+    const std::string build = "ieaddon_unkmod-2.2.0-73-stable-win-x86_64";
+#else
+    const std::string agent = "Mozilla\\/4.0 (compatible; MSIE 8.0; Windows NT 6.1; WOW64; Trident\\/7.0)";
+    const std::string build = "ieaddon_unkmod-2.2.0-73-stable-win-x86";
+#endif
+    const std::string body =
+        "{\"agent\":\"" + build + "\",\"id\":2,\"method\":\"rank\",\"params\":[{"
+        "\"lang\":\"de-ch,fr;q=0.5\","
+        "\"ref\":\"http:\\/\\/a.example\\/\","
+        "\"uagent\":\"" + agent + "\","
+        "\"uid\":\"{6B1C2E0A-5D1F-4E0B-9A43-2C55A1D0B7E1}\","
+        "\"url\":\"http:\\/\\/b.example\\/caf%c3%a9\\/\\\"q\\\"\"}],\"version\":\"1.0\"}";
+    const std::string expected = "POST /rank/ HTTP/1.1\r\nHost: 127.0.0.81\r\nContent-Type: application/json\r\n"
+                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
+    ASSERT_EQ(2u, Requests().size());
+    EXPECT_EQ(expected, Requests()[1]);
 }

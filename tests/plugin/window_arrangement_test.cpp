@@ -3,6 +3,10 @@
 // over for the rank pane, and given back when the plug-in stops.
 #include "PluginHost.h"
 #include <commctrl.h>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include "vpk/atl_module.h"
 
 using zorvanhost::Arrangement;
 
@@ -67,3 +71,135 @@ INSTANTIATE_TEST_SUITE_P(Arrangements, StatusBarOfTheTab,
                          [](const ::testing::TestParamInfo<Arrangement>& p) {
                              return Ascii(zorvanhost::ArrangementName(p.param));
                          });
+
+namespace {
+
+// Waits for the event while this thread serves its windows: a window made
+// on another thread under ours sends to it.
+void PumpUntil(HANDLE event)
+{
+    while (MsgWaitForMultipleObjects(1, &event, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    }
+}
+
+// A status bar made and served by a thread of its own, destroyed with it.
+class ForeignBar {
+public:
+    explicit ForeignBar(HWND parent)
+    {
+        thread_ = std::thread([this, parent] {
+            bar_ = CreateWindowExW(WS_EX_NOPARENTNOTIFY, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20,
+                                   parent, nullptr, nullptr, nullptr);
+            SetEvent(made_);
+            while (MsgWaitForMultipleObjects(1, &stop_, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+                MSG m;
+                while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+            }
+            DestroyWindow(bar_);
+            SetEvent(gone_);
+        });
+        PumpUntil(made_);
+    }
+    ~ForeignBar()
+    {
+        SetEvent(stop_);
+        PumpUntil(gone_);
+        thread_.join();
+        CloseHandle(made_);
+        CloseHandle(stop_);
+        CloseHandle(gone_);
+    }
+    ForeignBar(const ForeignBar&) = delete;
+    ForeignBar& operator=(const ForeignBar&) = delete;
+    HWND Window() const { return bar_; }
+
+private:
+    HANDLE made_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE gone_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HWND bar_ = nullptr;
+    std::thread thread_;
+};
+
+class StatusBarSearch : public PluginHost {};
+
+}  // namespace
+
+extern vpk::atl_module support_module;
+
+namespace {
+
+}  // namespace
+
+// The search runs again only when its answer could differ: a bar of another
+// thread is never taken over and not looked for again while it stays where
+// it was; once it goes, or a bar of this thread is made, the next page looks.
+TEST_F(StatusBarSearch, RunsAgainOnlyWhenTheWindowTreeCouldHaveChanged)
+{
+    // The notice about the foreign bar goes to the process log.
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    const std::string log = std::string(dir) + "plugin_status_bar_" + std::to_string(GetCurrentProcessId()) + ".log";
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("ZORVAN_PROCESS_LOG", log.c_str());
+    ASSERT_TRUE(support_module.initialize(SysAllocString(L"plugin.test"), GetModuleHandleW(nullptr)))
+        << "the process log component is not registered";
+    struct Uninitialize {
+        ~Uninitialize() { support_module.uninitialize(); }
+    } uninitialize;
+    auto notices = [&] {
+        std::ifstream in(log, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t n = 0;
+        for (size_t at = text.find("belongs to another thread"); at != std::string::npos;
+             at = text.find("belongs to another thread", at + 1))
+            ++n;
+        return n;
+    };
+
+    ASSERT_TRUE(DestroyWindow(windows_.StatusBar()));
+    ServeRank("1");
+    {
+        ForeignBar foreign(windows_.Frame());
+        ASSERT_TRUE(foreign.Window());
+        ASSERT_EQ(foreign.Window(), object_->FindStatusBar(windows_.Toolbar()));
+        ASSERT_EQ(S_OK, Initialize());
+        EXPECT_EQ(1ul, object_->StatusBarSearches());
+        Navigate(L"http://a.example/");
+        ASSERT_TRUE(browser_->NavigateFrame(L"http://ads.example/frame"));
+        browser_->Reload();
+        Navigate(L"http://b.example/");
+        EXPECT_EQ(1ul, object_->StatusBarSearches());
+        EXPECT_EQ(nullptr, object_->StatusBar().m_hWnd);
+        EXPECT_EQ(nullptr, FindWindowExW(foreign.Window(), nullptr, L"ZorvanRankStatusBarPane", nullptr));
+        // A window made on this thread could have been a bar: looked again,
+        // the same foreign bar, no second notice.
+        HWND other = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 10, 10, windows_.Frame(), nullptr, nullptr,
+                                     nullptr);
+        Navigate(L"http://b2.example/");
+        DestroyWindow(other);
+        EXPECT_EQ(2ul, object_->StatusBarSearches());
+        EXPECT_EQ(nullptr, object_->StatusBar().m_hWnd);
+        EXPECT_EQ(1u, notices());
+    }
+    Navigate(L"http://c.example/");  // the foreign bar went
+    Navigate(L"http://d.example/");
+    EXPECT_EQ(3ul, object_->StatusBarSearches());
+    EXPECT_EQ(nullptr, object_->StatusBar().m_hWnd);
+
+    HWND bar = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, windows_.Frame(),
+                               nullptr, nullptr, nullptr);
+    ASSERT_TRUE(bar);
+    Navigate(L"http://e.example/");
+    EXPECT_EQ(4ul, object_->StatusBarSearches());
+    EXPECT_EQ(bar, object_->StatusBar().m_hWnd);
+    EXPECT_EQ(L"1", RankText());
+    Navigate(L"http://f.example/");
+    EXPECT_EQ(4ul, object_->StatusBarSearches());
+    EXPECT_EQ(1u, notices());
+    plugin_->Uninitialize();
+    plugin_.Release();
+    object_ = nullptr;
+}

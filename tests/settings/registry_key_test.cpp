@@ -52,3 +52,34 @@ TEST(ReadRegistryString, TakesOnlyWellFormedStringsThatFitTheBuffer)
     }
     EXPECT_EQ(L"default", ReadRegistryString(L"v", L"default", HKEY_CURRENT_USER, L"Software\\ZorvanNoSuchKey"));
 }
+
+// The post-install flag is read through this: only a REG_DWORD of exactly
+// four bytes is a number; anything else is ERROR_INVALID_DATA.
+TEST(RegistryKeyQueryDWORDValue, TakesOnlyFourByteDwords)
+{
+    const BYTE bytes[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    struct {
+        const char* what;
+        DWORD type;  // REG_NONE: no such value
+        DWORD size;
+        LONG rc;
+    } cases[] = {
+        {"four bytes", REG_DWORD, 4, ERROR_SUCCESS},
+        {"two bytes", REG_DWORD, 2, ERROR_INVALID_DATA},
+        {"no bytes", REG_DWORD, 0, ERROR_INVALID_DATA},
+        {"eight bytes", REG_DWORD, 8, ERROR_INVALID_DATA},
+        {"big-endian", REG_DWORD_BIG_ENDIAN, 4, ERROR_INVALID_DATA},
+        {"binary", REG_BINARY, 4, ERROR_INVALID_DATA},
+        {"no such value", REG_NONE, 0, ERROR_FILE_NOT_FOUND},
+    };
+    SavedRegistryKey scratch(HKEY_CURRENT_USER, kScratch);
+    for (const auto& c : cases) {
+        if (c.type == REG_NONE) scratch.Delete(L"d");
+        else scratch.Put(L"d", c.type, bytes, c.size);
+        RegistryKey key;
+        ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, kScratch, KEY_READ));
+        DWORD value = 0xDEADBEEF;
+        EXPECT_EQ(c.rc, key.QueryDWORDValue(L"d", value)) << c.what;
+        EXPECT_EQ(c.rc == ERROR_SUCCESS ? 1u : 0xDEADBEEFu, value) << c.what;
+    }
+}

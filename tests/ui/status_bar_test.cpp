@@ -359,3 +359,31 @@ TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     RegCloseKey(key);
 }
+
+namespace {
+// Refuses the creation of every rank label on this thread.
+LRESULT CALLBACK RefuseLabels(int code, WPARAM wp, LPARAM lp)
+{
+    if (code == HCBT_CREATEWND) {
+        wchar_t name[64] = {};
+        GetClassNameW(reinterpret_cast<HWND>(wp), name, 64);
+        if (std::wstring(name) == L"ZorvanRankLabel") return 1;
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+}  // namespace
+
+TEST_F(StatusBar, APaneWhoseLabelCannotBeMadeStaysAndKeepsTheText)
+{
+    HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseLabels, nullptr, GetCurrentThreadId());
+    ASSERT_TRUE(hook);
+    const bool attached = bar_.AttachStatusBar(status_, browser_.get());
+    UnhookWindowsHookEx(hook);
+    ASSERT_TRUE(attached);
+    EXPECT_TRUE(IsWindow(bar_.pane.m_hWnd));
+    EXPECT_EQ(nullptr, bar_.pane.label.m_hWnd);
+    OnWorker([&] { bar_.SetRank(ATL::CComBSTR(L"7")); });
+    EXPECT_STREQ(bar_.rankText(), L"7");
+    UpdateWindow(bar_.pane.m_hWnd);
+    bar_.DetachStatusBar();
+}
