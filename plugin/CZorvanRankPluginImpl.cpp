@@ -5,6 +5,7 @@
 #include "rpc/RpcRequest.h"
 #include "settings/ClientIdentity.h"
 #include "settings/EscapeUrl.h"
+#include "vpk/boundary.h"
 #include "vpk/com_exception.h"
 #include <memory>
 
@@ -15,25 +16,6 @@ typedef ATL::CComCritSecLock<ATL::CComAutoCriticalSection> NavigationLock;
 const DWORD kCallTimeoutMs = 10000;
 const DWORD kDrainTimeoutMs = 4096;
 const DWORD kShutdownTimeoutMs = 10000;
-
-void ReportQuietly(vpk::com_exception e) noexcept
-{
-    try {
-        e.report(false);
-    } catch (...) {
-    }
-}
-
-// The error as a handler's result, with its record as the thread's error info.
-HRESULT ErrorResult(vpk::com_exception e) noexcept
-{
-    HRESULT hr = e.hr();
-    try {
-        hr = e.set_error_info();
-    } catch (...) {
-    }
-    return FAILED(hr) ? hr : E_FAIL;
-}
 
 std::wstring Text(BSTR s)
 {
@@ -113,7 +95,7 @@ HRESULT CZorvanRankPluginImpl::FinalConstruct()
         worker_.start(THREAD_PRIORITY_ABOVE_NORMAL, true);
         return S_OK;
     } catch (...) {
-        return ErrorResult(vpk::current_exception_as_com());
+        return vpk::caught_hresult();
     }
 }
 
@@ -127,7 +109,7 @@ void CZorvanRankPluginImpl::FinalRelease()
         ReleaseStatusBar();
         worker_.shutdown(kShutdownTimeoutMs);
     } catch (...) {
-        ReportQuietly(vpk::current_exception_as_com());
+        vpk::report_caught(false);
     }
 }
 
@@ -187,7 +169,7 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnBeforeNavigate2(IDispatch* pD
         referrer_.swap(navigationTarget_);
         navigationTarget_.swap(url);
     } catch (...) {
-        ReportQuietly(vpk::current_exception_as_com());
+        vpk::report_caught(false);
     }
     return S_OK;
 }
@@ -221,7 +203,7 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
             this, &CZorvanRankPluginImpl::RequestRank));
         return S_OK;
     } catch (...) {
-        return ErrorResult(vpk::current_exception_as_com());
+        return vpk::caught_hresult();
     }
 }
 
@@ -250,7 +232,7 @@ void CZorvanRankPluginImpl::RequestRank()
     ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::started, this);
     try {
         ZorvanRpc::RpcClient& client = Rpc();
-        if (!client.is_running()) client.start();
+        client.ensure_running();
 
         std::wstring page, referrer;
         {
@@ -281,7 +263,7 @@ void CZorvanRankPluginImpl::RequestRank()
         else
             PublishRank(Widen(result, CP_THREAD_ACP));
     } catch (...) {
-        ReportQuietly(vpk::current_exception_as_com());
+        vpk::report_caught(false);
         ClearRank();
     }
 }
