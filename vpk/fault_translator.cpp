@@ -55,6 +55,30 @@ bool on_stack(ULONG_PTR at, size_t size)
 constexpr int deepest_foreign_frame = 64;
 
 #ifdef _WIN64
+}  // namespace
+}  // namespace vpk
+extern "C" void __gxx_personality_seh0();
+namespace vpk {
+namespace {
+
+// GCC's C++ personality passes every exception but a C++ throw on, so a frame
+// whose handler it is does not count. Every image built by this compiler has
+// its own copy: the same code up to the displacements of its lea and call.
+bool is_gcc_personality(ULONG_PTR handler)
+{
+    const auto* ours = reinterpret_cast<const BYTE*>(&__gxx_personality_seh0);
+    const auto* theirs = reinterpret_cast<const BYTE*>(handler);
+    if (theirs == ours) return true;
+    constexpr size_t length = 26;
+    // sub rsp,38h; lea rax,[rip+d32]; mov [rsp+20h],rax; call d32; add rsp,38h; ret
+    if (ours[4] != 0x48 || ours[5] != 0x8D || ours[16] != 0xE8 || ours[25] != 0xC3) return false;
+    for (size_t i = 0; i < length; ++i) {
+        const bool displacement = (i >= 7 && i < 11) || (i >= 17 && i < 21);
+        if (!displacement && ours[i] != theirs[i]) return false;
+    }
+    return true;
+}
+
 // Unwinds from the fault as the dispatcher will: true when one of our frames
 // comes before any frame with an exception handler.
 bool reaches_our_frame_first(const CONTEXT& fault)
@@ -72,9 +96,9 @@ bool reaches_our_frame_first(const CONTEXT& fault)
         } else {
             PVOID handler_data = nullptr;
             DWORD64 establisher = 0;
-            if (RtlVirtualUnwind(UNW_FLAG_EHANDLER, base, c.Rip, function, &c, &handler_data, &establisher,
-                                 nullptr))
-                return false;
+            const PEXCEPTION_ROUTINE handler = RtlVirtualUnwind(UNW_FLAG_EHANDLER, base, c.Rip, function, &c,
+                                                                &handler_data, &establisher, nullptr);
+            if (handler && !is_gcc_personality(reinterpret_cast<ULONG_PTR>(handler))) return false;
         }
         if (!c.Rip || !on_stack(c.Rsp, 0)) return false;
     }

@@ -181,8 +181,9 @@ private:
     // try block stands between the fault and the browser's end.
     __attribute__((noinline)) static void WriteThroughNull()
     {
-        int* volatile nowhere = nullptr;
-        *nowhere = 1;
+        int* nowhere = nullptr;
+        __asm__("" : "+r"(nowhere));  // or the compiler drops the store as undefined
+        *static_cast<volatile int*>(nowhere) = 1;
     }
 
     IPluginSite* inner_;
