@@ -155,6 +155,16 @@ int main(int argc, char** argv)
             ++violations;
         }
     }
+    int ranked = 0, looked_up = 0;
+    for (auto& tab : tabs) {
+        ranked += tab->ranks;
+        looked_up += static_cast<int>(tab->posted.size());
+    }
+    std::printf("  ranked: %d of %d lookups\n", ranked, looked_up);
+    if (ranked != looked_up) {
+        std::printf("VIOLATION: %d lookups ended without a rank\n", looked_up - ranked);
+        ++violations;
+    }
     for (auto& tab : tabs) tab->plugin->Uninitialize();
     for (auto& tab : tabs) {
         tab->plugin.Release();

@@ -6,6 +6,7 @@
 #include "settings/ClientIdentity.h"
 #include "settings/EscapeUrl.h"
 #include "settings/IdentityCache.h"
+#include "vpk/boundary.h"
 #include "vpk/module.h"
 #include "vpk/com_exception.h"
 #include <memory>
@@ -17,25 +18,6 @@ typedef ATL::CComCritSecLock<ATL::CComAutoCriticalSection> NavigationLock;
 const DWORD kCallTimeoutMs = 10000;
 const DWORD kDrainTimeoutMs = 4096;
 const DWORD kShutdownTimeoutMs = 10000;
-
-void ReportQuietly(vpk::com_exception e) noexcept
-{
-    try {
-        e.report(false);
-    } catch (...) {
-    }
-}
-
-// The error as a handler's result, with its record as the thread's error info.
-HRESULT ErrorResult(vpk::com_exception e) noexcept
-{
-    HRESULT hr = e.hr();
-    try {
-        hr = e.set_error_info();
-    } catch (...) {
-    }
-    return FAILED(hr) ? hr : E_FAIL;
-}
 
 std::wstring Text(BSTR s)
 {
@@ -146,7 +128,7 @@ HRESULT CZorvanRankPluginImpl::FinalConstruct()
         worker_.start(THREAD_PRIORITY_ABOVE_NORMAL, true);
         return S_OK;
     } catch (...) {
-        return ErrorResult(vpk::current_exception_as_com());
+        return vpk::caught_hresult();
     }
 }
 
@@ -161,7 +143,7 @@ void CZorvanRankPluginImpl::FinalRelease()
         creationHook_.reset();
         worker_.shutdown(kShutdownTimeoutMs);
     } catch (...) {
-        ReportQuietly(vpk::current_exception_as_com());
+        vpk::report_caught(false);
     }
 }
 
@@ -226,7 +208,7 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnBeforeNavigate2(IDispatch* pD
         referrer_.swap(navigationTarget_);
         navigationTarget_.swap(url);
     } catch (...) {
-        ReportQuietly(vpk::current_exception_as_com());
+        vpk::report_caught(false);
     }
     return S_OK;
 }
@@ -266,7 +248,7 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
             this, &CZorvanRankPluginImpl::RequestRank));
         return S_OK;
     } catch (...) {
-        return ErrorResult(vpk::current_exception_as_com());
+        return vpk::caught_hresult();
     }
 }
 
@@ -319,7 +301,7 @@ void CZorvanRankPluginImpl::RequestRank()
     ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::started, this);
     try {
         ZorvanRpc::RpcClient& client = Rpc();
-        if (!client.is_running()) client.start();
+        client.ensure_running();
 
         std::wstring page, referrer;
         {
@@ -351,7 +333,7 @@ void CZorvanRankPluginImpl::RequestRank()
         else
             PublishRank(Widen(result, CP_THREAD_ACP));
     } catch (...) {
-        ReportQuietly(vpk::current_exception_as_com());
+        vpk::report_caught(false);
         ClearRank();
     }
 }

@@ -1,5 +1,6 @@
 // The search for the status bar of the browser tab that holds the toolbar.
 #include "plugin/CZorvanRankPluginImpl.h"
+#include "vpk/boundary.h"
 #include "vpk/com_exception.h"
 
 namespace {
@@ -40,10 +41,7 @@ BOOL CALLBACK CZorvanRankPluginImpl::FindStatusBarChild(HWND window, LPARAM resu
         }
         *found = nullptr;
     } catch (...) {
-        try {
-            vpk::current_exception_as_com().report(false);
-        } catch (...) {
-        }
+        vpk::report_caught(false);
     }
     return TRUE;
 }

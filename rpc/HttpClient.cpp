@@ -86,8 +86,15 @@ void HttpClient::start()
     vpk::thread::start(THREAD_PRIORITY_ABOVE_NORMAL, false);
 }
 
+void HttpClient::ensure_running()
+{
+    std::lock_guard<std::mutex> hold(start_lock_);
+    if (!is_running()) start();
+}
+
 void HttpClient::stop()
 {
+    std::lock_guard<std::mutex> hold(start_lock_);
     PostThreadMessageW(thread_id(), WM_HTTP_STOP, 0, 0);
     vpk::thread::shutdown(1000);
 }
@@ -137,12 +144,33 @@ bool HttpClient::pump_messages()
     return true;
 }
 
+// Closes the channels that outlived their time; returns how long the next
+// wait may last before another one does.
+DWORD HttpClient::close_expired_channels()
+{
+    DWORD wait_ms = kIdleMs;
+    const ULONGLONG now = GetTickCount64();
+    for (size_t i = 0; i < open_channels_.size();) {
+        const channel_ptr channel = open_channels_[i];
+        const DWORD left = channel->time_left(now);
+        if (left == 0) {
+            close_channel(channel);  // the caller gets false, as for a failed read
+            continue;
+        }
+        if (left < wait_ms) wait_ms = left;
+        ++i;
+    }
+    return wait_ms;
+}
+
 int HttpClient::run()
 {
     for (;;) {
         if (!pump_messages()) return 0;
+        // Checked at every turn: a drip of bytes never lets the wait time out.
+        const DWORD wait_ms = close_expired_channels();
         const DWORD count = static_cast<DWORD>(wait_handles_.size());
-        const DWORD r = MsgWaitForMultipleObjects(count, wait_handles_.data(), FALSE, 10000, QS_ALLINPUT);
+        const DWORD r = MsgWaitForMultipleObjects(count, wait_handles_.data(), FALSE, wait_ms, QS_ALLINPUT);
         if (r == WAIT_OBJECT_0 + count) {
             MSG msg;
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -156,7 +184,7 @@ int HttpClient::run()
         }
         if (r == WAIT_TIMEOUT) {
             // Ten seconds without any event: nothing in flight is alive.
-            close_all_channels();
+            if (wait_ms == kIdleMs) close_all_channels();
             continue;
         }
         if (r >= count) vpk::throw_last_error();

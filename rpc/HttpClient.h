@@ -5,6 +5,7 @@
 #include "vpk/thread.h"
 #include <list>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ public:
 
     // Starts the client's thread (multithreaded apartment, above normal).
     void start();
+    // Starts the thread unless it runs; safe from any number of threads at
+    // once (every tab's worker finds the client stopped at the same moment).
+    void ensure_running();
     // WM_HTTP_STOP, then shutdown with 1000 ms. Callers check is_running first.
     void stop();
     using vpk::thread::is_running;
@@ -40,12 +44,15 @@ protected:
 private:
     typedef std::shared_ptr<TcpClientChannel::Message_> message_ptr;
     typedef std::shared_ptr<TcpClientChannel> channel_ptr;
+    // A wait this long without any event closes every channel.
+    static const DWORD kIdleMs = 10000;
 
     bool enqueue(const message_ptr& message);
     bool pump_messages();
     void process_queue();
     void close_channel(const channel_ptr& channel);
     void close_all_channels();
+    DWORD close_expired_channels();
     void drop_queue();
 
     int queue_limit_;
@@ -59,6 +66,7 @@ private:
     HANDLE drained_ = nullptr;
     HANDLE pending_ = nullptr;
     CRITICAL_SECTION queue_lock_;
+    std::mutex start_lock_;  // start, stop and the check between them
 };
 
 } // namespace ZorvanRpc

@@ -35,8 +35,15 @@ void TcpClientChannel::close()
     }
 }
 
+DWORD TcpClientChannel::time_left(ULONGLONG now) const
+{
+    const ULONGLONG end = opened_ + kLifetimeMs;
+    return now >= end ? 0 : static_cast<DWORD>(end - now);
+}
+
 bool TcpClientChannel::connect(const std::string& host, int port)
 {
+    opened_ = GetTickCount64();
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) throw_wsa_error();
     socket_ = s;
@@ -116,16 +123,19 @@ bool TcpClientChannel::receive()
 {
     Message_& m = *message_;
     while (!m.complete) {
-        // A peer's close returns 0 without an error of its own: clear any
-        // stale one so it cannot pass for "try again later".
-        WSASetLastError(0);
         const int n = ::recv(socket_, m.buffer, sizeof m.buffer - 1, 0);
         if (n > 0) {
             m.buffer[n] = '\0';
+            // Only the new bytes and the three before them can complete the
+            // empty line: the search stays linear in the answer's length.
+            const size_t from = m.answer.size() < 3 ? 0 : m.answer.size() - 3;
             m.answer.append(m.buffer);  // up to the first NUL of this read
-            if (m.answer.find("\r\n\r\n") != std::string::npos) {
+            if (m.answer.find("\r\n\r\n", from) != std::string::npos) {
                 m.complete = true;
                 TraceLookup(LookupStage::answered, &m);
+            } else if (m.answer.size() > kAnswerLimit) {
+                vpk::throw_hresult(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), GUID_NULL,
+                                   L"The rank service's header block does not end within its limit.");
             }
             continue;
         }

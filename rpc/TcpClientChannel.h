@@ -22,6 +22,16 @@ public:
         char buffer[4096];
     };
 
+    // A rank answer (status line, a handful of headers and a JSON object of
+    // one short rank text) is a few hundred bytes; 16 KiB leaves room for
+    // proxies that add headers and cookies. Past it the answer is not one of
+    // ours, and reading it further would only grow the browser's memory.
+    static const size_t kAnswerLimit = 16 * 1024;
+    // From connect to the end of the header block. A service answers in
+    // milliseconds; one that drips its answer must not hold a channel until
+    // the caller's 10-second time-out.
+    static const DWORD kLifetimeMs = 5000;
+
     explicit TcpClientChannel(std::shared_ptr<Message_> message);
     TcpClientChannel(const TcpClientChannel&) = delete;
     TcpClientChannel& operator=(const TcpClientChannel&) = delete;
@@ -35,6 +45,8 @@ public:
     // Closes the socket, then its event.
     void close();
     bool is_open() const { return socket_ != 0; }
+    // Milliseconds until the channel has lived kLifetimeMs (0: over).
+    DWORD time_left(ULONGLONG now) const;
     HANDLE socket_event() const { return event_; }
     const std::shared_ptr<Message_>& message() const { return message_; }
 
@@ -46,6 +58,7 @@ private:
     SOCKET socket_ = 0;
     HANDLE event_ = nullptr;
     std::shared_ptr<Message_> message_;
+    ULONGLONG opened_ = GetTickCount64();
 };
 
 // Raises the calling thread's WinSock error as an HRESULT.

@@ -1,4 +1,5 @@
 #include "CZorvanRankModule.h"
+#include "vpk/boundary.h"
 #include "vpk/com_exception.h"
 #include "ZorvanToolbar.h"
 
@@ -42,7 +43,11 @@ CZorvanRankModule::~CZorvanRankModule() = default;
 
 HRESULT WINAPI CZorvanRankModule::UpdateRegistryPlugin(BOOL bRegister) noexcept
 {
-    return _AtlModule.UpdateRegistryFromResource(IDR_ZORVANRANKPLUGINIMPL, bRegister);
+    try {
+        return _AtlModule.UpdateRegistryFromResource(IDR_ZORVANRANKPLUGINIMPL, bRegister);
+    } catch (...) {
+        return vpk::caught_hresult();
+    }
 }
 
 BOOL WINAPI CZorvanRankModule::DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) noexcept
@@ -55,7 +60,12 @@ BOOL WINAPI CZorvanRankModule::DllMain(HINSTANCE instance, DWORD reason, LPVOID 
 HRESULT CZorvanRankModule::DllRegisterServer() noexcept
 {
     SystemLocaleScope_ locale;
-    HRESULT hr = CAtlDllModuleT::DllRegisterServer(TRUE);
+    HRESULT hr = E_FAIL;
+    try {
+        hr = CAtlDllModuleT::DllRegisterServer(TRUE);
+    } catch (...) {
+        hr = vpk::caught_hresult();
+    }
     RestoreToolbarInterfaces();
     return hr;
 }
@@ -63,7 +73,12 @@ HRESULT CZorvanRankModule::DllRegisterServer() noexcept
 HRESULT CZorvanRankModule::DllUnregisterServer() noexcept
 {
     SystemLocaleScope_ locale;
-    HRESULT hr = CAtlDllModuleT::DllUnregisterServer(TRUE);
+    HRESULT hr = E_FAIL;
+    try {
+        hr = CAtlDllModuleT::DllUnregisterServer(TRUE);
+    } catch (...) {
+        hr = vpk::caught_hresult();
+    }
     RestoreToolbarInterfaces();
     return hr;
 }
@@ -83,11 +98,11 @@ LONG CZorvanRankModule::Lock() noexcept
     if (GetLockCount() == 0) {
         // A failed initialize leaves the module uninitialised; the last
         // Unlock then skips the stop steps.
-        m_support.initialize(SysAllocString(kSourceName), m_hInstanceDll);
         try {
+            m_support.initialize(SysAllocString(kSourceName), m_hInstanceDll);
             m_support.attachThread();
         } catch (...) {
-            vpk::current_exception_as_com().report(true);
+            vpk::report_caught();
         }
     }
     return ATL::CComGlobalsThreadModel::Increment(&m_nLockCnt);
@@ -101,9 +116,13 @@ LONG CZorvanRankModule::Unlock() noexcept
                 if (m_rpc.is_running()) m_rpc.stop();
                 m_support.detachThread();
             } catch (...) {
-                vpk::current_exception_as_com().report(true);
+                vpk::report_caught();
             }
-            m_support.uninitialize();
+            try {
+                m_support.uninitialize();
+            } catch (...) {
+                vpk::report_caught();
+            }
         }
         CoFreeUnusedLibrariesEx(0, 0);
     }

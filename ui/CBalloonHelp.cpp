@@ -1,4 +1,5 @@
 #include "ui/CBalloonHelp.h"
+#include "vpk/boundary.h"
 #include <windowsx.h>
 #include <shellapi.h>
 #include <algorithm>
@@ -49,10 +50,14 @@ LRESULT CALLBACK CloseOnKeyPressHook(int code, WPARAM wParam, LPARAM lParam)
 {
     // Bit 31 set: the key is going up.
     if (code >= 0 && (static_cast<DWORD>(lParam) & 0x80000000u) == 0) {
-        KeyPressClose_& data = keyPressClose();
-        ATL::CComCritSecLock<ATL::CComAutoCriticalSection> hold(data.lock);
-        for (HWND w : data.windows) ::PostMessageW(w, WM_CLOSE, 0, 0);
-        data.windows.clear();
+        try {
+            KeyPressClose_& data = keyPressClose();
+            ATL::CComCritSecLock<ATL::CComAutoCriticalSection> hold(data.lock);
+            for (HWND w : data.windows) ::PostMessageW(w, WM_CLOSE, 0, 0);
+            data.windows.clear();
+        } catch (...) {
+            vpk::report_caught();  // the key still goes on to the next hook
+        }
     }
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }

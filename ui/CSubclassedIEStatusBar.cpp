@@ -1,4 +1,5 @@
 #include "ui/CSubclassedIEStatusBar.h"
+#include "vpk/boundary.h"
 #include <commctrl.h>
 #include <atlutil.h>
 #include <vector>
@@ -39,7 +40,11 @@ std::wstring FormatWithHost(const std::wstring& format, const wchar_t* host)
 CSubclassedIEStatusBar::~CSubclassedIEStatusBar()
 {
     // The browser's status bar outlives us: it must not call into freed code.
-    DetachStatusBar();
+    try {
+        DetachStatusBar();
+    } catch (...) {
+        vpk::report_caught();
+    }
 }
 
 bool CSubclassedIEStatusBar::AttachStatusBar(HWND statusBar, IWebBrowser2* webBrowser)

@@ -7,6 +7,7 @@
 #include <atlbase.h>
 #include <atlwin.h>
 #include <exception>
+#include "vpk/boundary.h"
 #include "vpk/com_exception.h"
 
 namespace ZorvanEssentials {
@@ -29,23 +30,10 @@ private:
             } catch (const ATL::CAtlException& e) {
                 vpk::throw_hresult(e.m_hr, GUID_NULL, L"Atl exception");
             }
-        } catch (vpk::com_exception& e) {
-            Report(e);
-        } catch (const std::exception& e) {
-            Report(vpk::com_exception(e));
         } catch (...) {
-            Report(vpk::com_exception(E_FAIL));
+            vpk::report_caught();
         }
         return -1;
-    }
-
-    static void Report(vpk::com_exception e) noexcept
-    {
-        // A log that fails too has nowhere left to go.
-        try {
-            e.report(true);
-        } catch (...) {
-        }
     }
 };
 

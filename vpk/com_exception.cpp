@@ -48,6 +48,31 @@ std::string current_stack_trace()
     return std::string(trace_buffer, end);
 }
 
+// Cancel asks for the debugger. Without one attached the breakpoint would
+// end the process as an unhandled 0x80000003 instead of with the error's
+// code, so it is raised only for a debugger, and one that passes it back
+// (or a breakpoint nobody takes) falls through to TerminateProcess.
+LONG CALLBACK swallow_breakpoint(EXCEPTION_POINTERS* pointers)
+{
+    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT) return EXCEPTION_CONTINUE_SEARCH;
+#ifdef _WIN64
+    pointers->ContextRecord->Rip += 1;  // past the int3
+#else
+    pointers->ContextRecord->Eip += 1;
+#endif
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+void break_into_debugger() noexcept
+{
+    if (!IsDebuggerPresent()) return;
+    // Last in line: a debugger sees the breakpoint first; this only keeps
+    // one passed back from reaching the unhandled-exception path.
+    PVOID handler = AddVectoredExceptionHandler(0, swallow_breakpoint);
+    __debugbreak();
+    if (handler) RemoveVectoredExceptionHandler(handler);
+}
+
 // Set while throw_hresult makes its record, so that a failure to make one
 // does not come back here for another record.
 thread_local int making_record = 0;
@@ -204,19 +229,22 @@ void throw_com_error(HRESULT hr, REFIID iid, IUnknown* object)
 
 com_exception current_exception_as_com() noexcept
 {
+    HRESULT hr = E_FAIL;
     try {
-        throw;
-    } catch (const com_exception& e) {
-        return e;
-    } catch (const std::exception& e) {
         try {
+            throw;
+        } catch (const com_exception& e) {
+            hr = e.hr();
+            return e;
+        } catch (const std::exception& e) {
+            hr = VPK_E_STD_EXCEPTION;
             return com_exception(e);
         } catch (...) {
-            return com_exception(VPK_E_STD_EXCEPTION);
         }
     } catch (...) {
-        return com_exception(E_FAIL);
+        // Copying the error failed (out of memory): its code is what is left.
     }
+    return com_exception(hr);
 }
 
 void fatal_error(HRESULT code) noexcept
@@ -232,7 +260,7 @@ void fatal_error(HRESULT code) noexcept
         text[511] = 0;
         std::string narrow = to_narrow(text);
         if (MessageBoxA(nullptr, narrow.c_str(), title.c_str(), MB_OKCANCEL | MB_ICONERROR | MB_SETFOREGROUND) != IDOK)
-            DebugBreak();
+            break_into_debugger();
     } catch (...) {
         // Ending the process is all that is left.
     }

@@ -3,6 +3,7 @@
 // resume as if the faulting instruction had called a function that throws.
 // Needs -fnon-call-exceptions, so that every instruction may throw.
 #include "vpk/seh_exception.h"
+#include <cstring>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -18,10 +19,165 @@ struct fault_state_ {
 };
 thread_local fault_state_ fault_state;
 
-// Faults are translated only in this image's code, which is built to throw
-// from any instruction; the system's own code keeps its SEH handlers.
+// Faults in this image's code, which is built to throw from any instruction,
+// are always translated. A fault in code we called is translated only when
+// no frame between it and our nearest frame has a handler of its own: that
+// handler (IsBadReadPtr's, a host's __try) keeps what it is there for.
 ULONG_PTR image_begin_;
 ULONG_PTR image_end_;
+
+bool in_image(ULONG_PTR at)
+{
+    return at >= image_begin_ && at < image_end_;
+}
+
+// The thread's own block, read directly: GCC 12 takes NtCurrentTeb's segment
+// read for an out-of-bounds access and warns.
+const NT_TIB* thread_block()
+{
+    const NT_TIB* tib;
+#ifdef _WIN64
+    __asm__("movq %%gs:0x30, %0" : "=r"(tib));
+#else
+    __asm__("movl %%fs:0x18, %0" : "=r"(tib));
+#endif
+    return tib;
+}
+
+bool on_stack(ULONG_PTR at, size_t size)
+{
+    const NT_TIB* tib = thread_block();
+    return at >= reinterpret_cast<ULONG_PTR>(tib->StackLimit) &&
+           at + size <= reinterpret_cast<ULONG_PTR>(tib->StackBase);
+}
+
+// Frames the walk looks at before giving up on finding ours.
+constexpr int deepest_foreign_frame = 64;
+
+#ifdef _WIN64
+}  // namespace
+}  // namespace vpk
+extern "C" void __gxx_personality_seh0();
+namespace vpk {
+namespace {
+
+// GCC's C++ personality passes every exception but a C++ throw on, so a frame
+// whose handler it is does not count. Every image built by this compiler has
+// its own copy: the same code up to the displacements of its lea and call.
+bool is_gcc_personality(ULONG_PTR handler)
+{
+    const auto* ours = reinterpret_cast<const BYTE*>(&__gxx_personality_seh0);
+    const auto* theirs = reinterpret_cast<const BYTE*>(handler);
+    if (theirs == ours) return true;
+    constexpr size_t length = 26;
+    // sub rsp,38h; lea rax,[rip+d32]; mov [rsp+20h],rax; call d32; add rsp,38h; ret
+    if (ours[4] != 0x48 || ours[5] != 0x8D || ours[16] != 0xE8 || ours[25] != 0xC3) return false;
+    for (size_t i = 0; i < length; ++i) {
+        const bool displacement = (i >= 7 && i < 11) || (i >= 17 && i < 21);
+        if (!displacement && ours[i] != theirs[i]) return false;
+    }
+    return true;
+}
+
+// Unwinds from the fault as the dispatcher will: true when one of our frames
+// comes before any frame with an exception handler.
+bool reaches_our_frame_first(const CONTEXT& fault)
+{
+    CONTEXT c = fault;
+    for (int depth = 0; depth < deepest_foreign_frame; ++depth) {
+        if (in_image(c.Rip)) return true;
+        DWORD64 base = 0;
+        PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(c.Rip, &base, nullptr);
+        if (!function) {
+            // A leaf function: its return address is on top of the stack.
+            if (!on_stack(c.Rsp, sizeof(DWORD64))) return false;
+            c.Rip = *reinterpret_cast<const DWORD64*>(c.Rsp);
+            c.Rsp += sizeof(DWORD64);
+        } else {
+            PVOID handler_data = nullptr;
+            DWORD64 establisher = 0;
+            const PEXCEPTION_ROUTINE handler = RtlVirtualUnwind(UNW_FLAG_EHANDLER, base, c.Rip, function, &c,
+                                                                &handler_data, &establisher, nullptr);
+            if (handler && !is_gcc_personality(reinterpret_cast<ULONG_PTR>(handler))) return false;
+        }
+        if (!c.Rip || !on_stack(c.Rsp, 0)) return false;
+    }
+    return false;
+}
+#else
+}  // namespace
+}  // namespace vpk
+// libgcc's registry of DWARF unwind tables. With a static run time every
+// image has its own; ours knows only this image's frames until told more.
+extern "C" void __register_frame_info(const void* begin, void* object);
+namespace vpk {
+namespace {
+
+// Room for the unwinder's record of a registered table (a few pointers in
+// every libgcc so far) and for as many foreign images.
+constexpr int foreign_tables = 16;
+struct unwind_object_ {
+    void* words[16];
+};
+unwind_object_ registered_objects[foreign_tables];
+HMODULE registered_images[foreign_tables];
+CRITICAL_SECTION registry_lock_;
+
+// Our unwinder gets through a foreign frame only with its image's DWARF
+// table (the ".eh_frame" section GCC leaves in it, named ".eh_fram" in the
+// section header): registered here at the image's first fault.
+bool can_unwind_through(ULONG_PTR at)
+{
+    HMODULE image = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(at), &image))
+        return false;
+    const auto base = reinterpret_cast<ULONG_PTR>(image);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<ULONG_PTR>(dos->e_lfanew));
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    const void* table = nullptr;
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        if (memcmp(section->Name, ".eh_fram", 8) == 0) table = reinterpret_cast<const void*>(base + section->VirtualAddress);
+    }
+    if (!table) return false;
+    EnterCriticalSection(&registry_lock_);
+    bool known = false;
+    for (int i = 0; i < foreign_tables && !known; ++i) {
+        if (registered_images[i] == image) known = true;
+        if (!registered_images[i]) {
+            registered_images[i] = image;
+            __register_frame_info(table, &registered_objects[i]);
+            known = true;
+        }
+    }
+    LeaveCriticalSection(&registry_lock_);
+    return known;
+}
+
+// The SEH records of the frames below ours lie on the stack between the
+// fault and our frame, found as the first slot that holds a return address
+// into this image.
+bool reaches_our_frame_first(const CONTEXT& fault)
+{
+    const NT_TIB* tib = thread_block();
+    if (in_image(fault.Eip)) return true;
+    ULONG_PTR ours = 0;
+    for (ULONG_PTR slot = fault.Esp; on_stack(slot, sizeof(DWORD)); slot += sizeof(DWORD)) {
+        const ULONG_PTR value = *reinterpret_cast<const DWORD*>(slot);
+        // A call's return address: the call instruction (E8 rel32) ends there.
+        if (in_image(value) && value - 5 >= image_begin_ && *reinterpret_cast<const BYTE*>(value - 5) == 0xE8) {
+            ours = slot;
+            break;
+        }
+        if (slot - fault.Esp > 64 * 1024) return false;
+    }
+    if (!ours || !can_unwind_through(fault.Eip)) return false;
+    const auto* record = reinterpret_cast<const EXCEPTION_REGISTRATION_RECORD*>(tib->ExceptionList);
+    return !record || reinterpret_cast<ULONG_PTR>(record) == static_cast<ULONG_PTR>(-1) ||
+           reinterpret_cast<ULONG_PTR>(record) > ours;
+}
+#endif
 
 bool is_machine_fault(DWORD code)
 {
@@ -67,11 +223,11 @@ LONG CALLBACK fault_handler(EXCEPTION_POINTERS* pointers)
 #else
     const ULONG_PTR at = context->Eip;
 #endif
-    if (at < image_begin_ || at >= image_end_) return EXCEPTION_CONTINUE_SEARCH;
     if (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) return EXCEPTION_CONTINUE_SEARCH;
     if (!is_machine_fault(record->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
     fault_state_& state = fault_state;
     if (!state.translate || state.busy) return EXCEPTION_CONTINUE_SEARCH;
+    if (!in_image(at) && !reaches_our_frame_first(*context)) return EXCEPTION_CONTINUE_SEARCH;
     state.busy = true;
     state.code = record->ExceptionCode;
     // +1: the unwinder takes a return address minus one as the call site, so
@@ -105,6 +261,9 @@ BOOL CALLBACK add_handler(PINIT_ONCE, PVOID, PVOID*)
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<ULONG_PTR>(__ImageBase.e_lfanew));
     image_begin_ = base;
     image_end_ = base + nt->OptionalHeader.SizeOfImage;
+#ifndef _WIN64
+    InitializeCriticalSection(&registry_lock_);
+#endif
     handler_registration.handle = AddVectoredExceptionHandler(1, fault_handler);
     return handler_registration.handle != nullptr;
 }

@@ -1,6 +1,7 @@
 #include "vpk/module.h"
 #include <cstdarg>
 #include <cwchar>
+#include "vpk/boundary.h"
 #include "vpk/com_exception.h"
 #include "vpk/handle.h"
 #include "vpk/seh_exception.h"
@@ -21,7 +22,13 @@ module::module()
 
 module::~module()
 {
-    if (initialized_) uninitialize();
+    if (initialized_) {
+        try {
+            uninitialize();
+        } catch (...) {
+            report_caught();
+        }
+    }
     log_.Release();
     source_.Empty();
     DeleteCriticalSection(&lock_);
@@ -53,11 +60,7 @@ bool module::initialize(BSTR source_name, HINSTANCE instance)
             on_initialized();
             return true;
         } catch (...) {
-            try {
-                current_exception_as_com().report(true);
-            } catch (...) {
-                // Nowhere left to report to.
-            }
+            report_caught();
             release_log(log_);
         }
     }

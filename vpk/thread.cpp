@@ -1,5 +1,7 @@
 #include "vpk/thread.h"
 #include <process.h>
+#include <optional>
+#include "vpk/boundary.h"
 #include "vpk/com_exception.h"
 #include "vpk/module.h"
 
@@ -33,7 +35,7 @@ thread::~thread()
         try {
             kill();
         } catch (...) {
-            // Nothing more can be done for it.
+            report_caught();
         }
     }
     queue_.clear();
@@ -64,67 +66,100 @@ void thread::start(int priority, bool single_threaded_apartment)
     if (block.error) throw_exception(com_exception(block.error.p));
 }
 
+namespace {
+
+// The thread's registration with the module, for as long as the entry runs.
+struct registration_ {
+    registration_()
+    {
+        module* m = module::instance();
+        if (!m) throw_hresult(E_UNEXPECTED);
+        m->attachThread();
+    }
+    ~registration_()
+    {
+        try {
+            module::instance()->detachThread();
+        } catch (...) {
+            report_caught();
+        }
+    }
+    registration_(const registration_&) = delete;
+    registration_& operator=(const registration_&) = delete;
+};
+
+struct apartment_ {
+    explicit apartment_(bool single_threaded)
+    {
+        check_hresult(single_threaded ? CoInitialize(nullptr) : CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    }
+    ~apartment_() { CoUninitialize(); }
+    apartment_(const apartment_&) = delete;
+    apartment_& operator=(const apartment_&) = delete;
+};
+
+unsigned exit_code(HRESULT hr) noexcept
+{
+    return FAILED(hr) ? static_cast<unsigned>(hr) : 0;
+}
+
+// The starter waits for ever unless it is released.
+void release_starter(HANDLE started) noexcept
+{
+    if (!SetEvent(started)) fatal_error(HRESULT_FROM_WIN32(GetLastError()));
+}
+
+// Inside a catch block: the failure goes back to the waiting starter.
+unsigned hand_back(ATL::CComPtr<IUnknown>& packed, HANDLE started) noexcept
+{
+    com_exception error = current_exception_as_com();
+    try {
+        packed = error.pack();
+    } catch (...) {
+        report_caught();
+    }
+    release_starter(started);
+    return exit_code(error.hr());
+}
+
+}  // namespace
+
 unsigned __stdcall thread::thread_proc_(void* argument)
 {
     auto* block = static_cast<start_block_*>(argument);
     thread* self = block->self;
-    com_exception error;
-    // Steps completed: attach, COM, message queue, on_start, starter released, run, on_stop.
-    int done = 0;
+    std::optional<registration_> registered;
+    std::optional<apartment_> apartment;
     try {
-        module* m = module::instance();
-        if (!m) throw_hresult(E_UNEXPECTED);
-        m->attachThread();
-        done = 1;
-        check_hresult(block->single_threaded_apartment ? CoInitialize(nullptr)
-                                                        : CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        done = 2;
+        registered.emplace();
+        apartment.emplace(block->single_threaded_apartment);
         MSG msg;
         // Creates the message queue: messages posted from now on are kept.
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-        done = 3;
         self->on_start();
-        done = 4;
-        if (!SetEvent(block->started.get())) throw_last_error();
-        block = nullptr;  // gone with the starter's stack
-        done = 5;
-        self->run();
-        done = 6;
-        self->on_stop();
-        done = 7;
     } catch (...) {
-        error = current_exception_as_com();
+        apartment.reset();
+        return hand_back(block->error, block->started.get());
     }
+    release_starter(block->started.get());
+    block = nullptr;  // gone with the starter's stack
 
-    if (done == 4) fatal_error(error.hr());  // the starter would wait for ever
+    HRESULT hr = S_OK;
     try {
-        if (done >= 5) {
-            if (done == 5) {
-                try {
-                    self->on_stop();
-                } catch (...) {
-                    current_exception_as_com().report(true);
-                }
-            }
-            CoUninitialize();
-            module::instance()->detachThread();
-        } else {
-            if (done >= 2) CoUninitialize();
-            try {
-                block->error = error.pack();
-            } catch (...) {
-                current_exception_as_com().report(true);
-            }
-            if (!SetEvent(block->started.get())) fatal_error(HRESULT_FROM_WIN32(GetLastError()));
-            if (done >= 1) module::instance()->detachThread();
-        }
+        self->run();
     } catch (...) {
-        try {
-            current_exception_as_com().report(true);
-        } catch (...) {
-        }
+        hr = current_exception_as_com().hr();
     }
-    return FAILED(error.hr()) ? static_cast<unsigned>(error.hr()) : 0;
+    try {
+        self->on_stop();
+    } catch (...) {
+        // The first failure is the thread's result; a later one is reported.
+        if (SUCCEEDED(hr))
+            hr = current_exception_as_com().hr();
+        else
+            report_caught();
+    }
+    return exit_code(hr);
 }
 
 int thread::run()
@@ -151,11 +186,7 @@ void thread::run_action_(action_& a) noexcept
     try {
         a.run();
     } catch (...) {
-        try {
-            current_exception_as_com().report(true);
-        } catch (...) {
-            // The next action runs regardless.
-        }
+        report_caught();  // the next action runs regardless
     }
 }
 
@@ -172,7 +203,7 @@ bool thread::handle_message(const MSG& msg)
                 com_exception e = current_exception_as_com();
                 if (FAILED(e.hr())) a->error = e.pack();
             } catch (...) {
-                current_exception_as_com().report(true);
+                report_caught();
             }
         }
         if (!SetEvent(done_.get())) throw_last_error();

@@ -9,6 +9,7 @@
 #pragma once
 #include "atlbase.h"
 #include "atlcom.h"
+#include "atlexcept.h"
 #include "atlfactory.h"
 #include "atlregistrar.h"
 #include <string>
@@ -208,10 +209,17 @@ public:
             if (!IsEqualCLSID(*e->pclsid, rclsid)) continue;
             HRESULT hr = S_OK;
             if (!e->pCF) {
-                CComCritSecLock<CComCriticalSection> lock(this->m_csStaticDataInitAndTypeInfo);
-                if (!e->pCF)
-                    hr = e->pfnGetClassObject(reinterpret_cast<void*>(e->pfnCreateInstance), IID_IUnknown,
-                                              reinterpret_cast<void**>(&e->pCF));
+                // Nothing between here and COM would catch a throw.
+                try {
+                    CComCritSecLock<CComCriticalSection> lock(this->m_csStaticDataInitAndTypeInfo);
+                    if (!e->pCF)
+                        hr = e->pfnGetClassObject(reinterpret_cast<void*>(e->pfnCreateInstance), IID_IUnknown,
+                                                  reinterpret_cast<void**>(&e->pCF));
+                } catch (const CAtlException& x) {
+                    hr = x.m_hr;
+                } catch (...) {
+                    hr = E_OUTOFMEMORY;
+                }
             }
             if (FAILED(hr)) return hr;
             return e->pCF->QueryInterface(riid, ppv);

@@ -17,11 +17,15 @@
 // (kWindowPreviousProcProperty). When somebody subclassed it after us, we
 // cannot take our procedure out of the chain on detaching; calls that still
 // reach it then go on to that previous procedure instead of DefWindowProc,
-// so the window keeps working without us.
+// so the window keeps working without us. Such a left-behind procedure holds
+// a lock on the module (kWindowOrphanProperty), so that the DLL is not
+// unloaded under it; the lock goes when the procedure leaves the chain: the
+// window is destroyed, or the procedure is the window's current one again.
 #pragma once
 #include "atldef.h"
 #include "atlcore.h"
 #include "atlexcept.h"
+#include "atlmodule.h"
 
 namespace ATL {
 
@@ -29,6 +33,9 @@ namespace ATL {
 inline constexpr wchar_t kWindowObjectProperty[] = L"ATL.CWindowImpl.Object";
 // The procedure a subclassed window had before us.
 inline constexpr wchar_t kWindowPreviousProcProperty[] = L"ATL.CWindowImpl.Previous";
+// Our procedure, left in a window's chain without an object; its presence
+// stands for one module lock.
+inline constexpr wchar_t kWindowOrphanProperty[] = L"ATL.CWindowImpl.Orphan";
 
 // The module whose code this is, for registering and creating window classes:
 // in the DLL the DLL, in a test program the program.
@@ -337,9 +344,23 @@ public:
         CWindowImplBaseT* pThis = Owner(hWnd);
         if (!pThis) {
             WNDPROC previous = PreviousProc(hWnd);
-            if (uMsg == WM_NCDESTROY) ::RemovePropW(hWnd, kWindowPreviousProcProperty);
-            return previous ? ::CallWindowProcW(previous, hWnd, uMsg, wParam, lParam)
-                            : ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+            // The later subclasser gave our procedure back: leave the chain now.
+            WNDPROC orphan = reinterpret_cast<WNDPROC>(::GetPropW(hWnd, kWindowOrphanProperty));
+            if (orphan && previous && uMsg != WM_NCDESTROY &&
+                reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)) == orphan) {
+                ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+                ::RemovePropW(hWnd, kWindowPreviousProcProperty);
+                ReleaseOrphan(hWnd);
+            }
+            LRESULT result = previous ? ::CallWindowProcW(previous, hWnd, uMsg, wParam, lParam)
+                                      : ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+            if (uMsg == WM_NCDESTROY) {
+                ::RemovePropW(hWnd, kWindowPreviousProcProperty);
+                // Unloading happens later, in CoFreeUnusedLibraries, never
+                // under this frame: the lock keeps the count above zero.
+                ReleaseOrphan(hWnd);
+            }
+            return result;
         }
         MSG msg = {hWnd, uMsg, wParam, lParam, 0, {0, 0}};
         const MSG* pOldMsg = pThis->m_pCurrentMsg;
@@ -409,10 +430,19 @@ protected:
         if (CurrentProc() == m_pfnInstalled) {
             ::SetWindowLongPtrW(this->m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuperWindowProc));
             ::RemovePropW(this->m_hWnd, kWindowPreviousProcProperty);
+        } else if (m_pfnInstalled && !::GetPropW(this->m_hWnd, kWindowOrphanProperty) &&
+                   ::SetPropW(this->m_hWnd, kWindowOrphanProperty, reinterpret_cast<HANDLE>(m_pfnInstalled))) {
+            // Still called through the later subclasser's chain: the code must stay.
+            if (_pAtlModule) _pAtlModule->Lock();
         }
         ::RemovePropW(this->m_hWnd, kWindowObjectProperty);
         m_pfnSuperWindowProc = ::DefWindowProcW;
         m_pfnInstalled = nullptr;
+    }
+    static void ReleaseOrphan(HWND hWnd) noexcept
+    {
+        if (!::RemovePropW(hWnd, kWindowOrphanProperty)) return;
+        if (_pAtlModule) _pAtlModule->Unlock();
     }
     WNDPROC CurrentProc() const noexcept
     {

@@ -58,6 +58,23 @@ ServerScript HugeHeader()
     return {false, false, {{0, head + "\r\n" + body}}};
 }
 
+// A header block that never ends, sent as fast as the network takes it, and
+// one that drips a byte at a time: the client gives up on its own.
+ServerScript EndlessHeaderBlock()
+{
+    ServerScript s{false, false, {{0, "HTTP/1.1 200 OK\r\n"}}};
+    s.endless = "X-Filler: " + std::string(4000, 'f') + "\r\n";
+    return s;
+}
+
+ServerScript SlowDrip()
+{
+    ServerScript s{false, false, {{0, "HTTP/1.1 200 OK\r\nX-Slow: "}}};
+    s.endless = "f";
+    s.endless_pause_ms = 500;
+    return s;
+}
+
 struct Case {
     const char* name;
     bool listening;       // false: nothing on the address
@@ -76,7 +93,10 @@ const Case kCases[] = {
     {"EmptyLineAcrossTwoSends", true, EmptyLineSplit(), true, L"1,234"},
     {"NulInTheBody", true, NulInBody(), true, nullptr},
     {"GarbageThenClose", true, Garbage(), true, nullptr},
-    {"OneMebibyteHeaderBlock", true, HugeHeader(), true, L"1,234"},
+    // Far past any rank answer: cut off, not read to its end.
+    {"OneMebibyteHeaderBlock", true, HugeHeader(), true, nullptr},
+    {"EndlessHeaderBlock", true, EndlessHeaderBlock(), true, nullptr},
+    {"SlowDrip", true, SlowDrip(), true, nullptr},
     {"NumberResult", true, Answer(Body("5")), true, nullptr},
 };
 

@@ -6,6 +6,7 @@
 #include "scripted_server.h"
 #include "vpk/module.h"
 #include <gtest/gtest.h>
+#include <psapi.h>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -45,7 +46,55 @@ std::string call_and_parse(RpcClient& client, DWORD timeout_ms, bool* returned =
     return result;
 }
 
+size_t PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    return counters.PrivateUsage;
+}
+
 } // namespace
+
+// Answers whose header block never ends: one that floods, one that drips a
+// byte at a time. The caller here would wait a minute; the client itself
+// must give up on the channel, close it, and go on serving.
+TEST(HttpClient, AnAnswerWithoutEndIsCutOffAndTheNextCallIsServed)
+{
+    ServerScript flood;
+    flood.sends = {{0, "HTTP/1.1 200 OK\r\n"}};
+    flood.endless = "X-Filler: " + std::string(4000, 'z') + "\r\n";
+    ServerScript drip;
+    drip.sends = {{0, "HTTP/1.1 200 OK\r\nX-Slow: "}};
+    drip.endless = "z";
+    drip.endless_pause_ms = 250;
+    const struct {
+        const char* name;
+        ServerScript script;
+    } cases[] = {{"flood", flood}, {"drip", drip}};
+
+    RpcHost host(L"127.0.0.67");
+    RpcClient client;
+    client.start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            ScriptedServer server("127.0.0.67", c.script);
+            const size_t before = PrivateBytes();
+            bool returned = true;
+            EXPECT_EQ("", call_and_parse(client, 60000, &returned));
+            EXPECT_FALSE(returned);
+            EXPECT_TRUE(server.wait_for_closed_by_client(1, 10000)) << "the client never closed the channel";
+            // The answer is cut at a few KiB; the flood alone would have
+            // brought hundreds of MiB by the caller's time-out.
+            const size_t after = PrivateBytes();
+            EXPECT_LT(after > before ? after - before : 0, 8u << 20);
+        }
+        ScriptedServer healthy("127.0.0.67", Reply::whole, ScriptedServer::answer_with_result("7"));
+        EXPECT_EQ("7", call_and_parse(client, 10000));
+    }
+    client.stop();
+}
 
 TEST(RpcClient, SendsTheRequestTextAndReadsTheResult)
 {
@@ -111,5 +160,27 @@ TEST(HttpClient, ConcurrentCallersAreAllServed)
         calls.push_back(std::async(std::launch::async, [&] { return call_and_parse(client, 10000); }));
     for (auto& c : calls) EXPECT_EQ("9", c.get());
     EXPECT_EQ(8u, server.requests().size());
+    client.stop();
+}
+
+// Every tab's worker finds the client stopped at the same moment and starts
+// it: one thread runs, and no caller fails for having come second.
+TEST(HttpClient, StartedFromManyThreadsAtOnceEveryCallerIsServed)
+{
+    RpcHost host(L"127.0.0.68");
+    ScriptedServer server("127.0.0.68", Reply::whole, ScriptedServer::answer_with_result("5"));
+    RpcClient client;
+    std::atomic<bool> go{false};
+    std::vector<std::future<std::string>> calls;
+    for (int i = 0; i < 8; ++i) {
+        calls.push_back(std::async(std::launch::async, [&] {
+            while (!go) std::this_thread::yield();
+            client.ensure_running();
+            return call_and_parse(client, 10000);
+        }));
+    }
+    go = true;
+    for (auto& c : calls) EXPECT_EQ("5", c.get());
+    EXPECT_TRUE(client.is_running());
     client.stop();
 }

@@ -9,14 +9,15 @@ struct WinsockUp {
     ~WinsockUp() { WSACleanup(); }
 };
 
-void send_all(SOCKET s, const std::string& data)
+bool send_all(SOCKET s, const std::string& data)
 {
     size_t sent = 0;
     while (sent < data.size()) {
         int n = send(s, data.data() + sent, static_cast<int>(data.size() - sent), 0);
-        if (n <= 0) return;
+        if (n <= 0) return false;
         sent += static_cast<size_t>(n);
     }
+    return true;
 }
 
 // A stalled connection is held at most this long, so a forgotten server
@@ -117,6 +118,15 @@ void ScriptedServer::handle(SOCKET s)
             if (step.pause_ms) Sleep(step.pause_ms);
             send_all(s, step.bytes);
         }
+        if (!script_.endless.empty()) {
+            const DWORD started = GetTickCount();
+            bool open = true;
+            while (open && !stopping_ && GetTickCount() - started < kLongestStall) {
+                if (script_.endless_pause_ms) Sleep(script_.endless_pause_ms);
+                open = send_all(s, script_.endless);
+            }
+            if (!open && !stopping_) ++closed_by_client_;
+        }
         for (DWORD held = 0; script_.stall && !stopping_ && held < kLongestStall; held += 20) Sleep(20);
     }
     std::lock_guard<std::mutex> g(lock_);
@@ -134,6 +144,15 @@ bool ScriptedServer::wait_for_requests(size_t n, DWORD timeout_ms)
 {
     for (DWORD waited = 0; waited <= timeout_ms; waited += 10) {
         if (requests().size() >= n) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+bool ScriptedServer::wait_for_closed_by_client(size_t n, DWORD timeout_ms)
+{
+    for (DWORD waited = 0; waited <= timeout_ms; waited += 10) {
+        if (closed_by_client_ >= n) return true;
         Sleep(10);
     }
     return false;

@@ -25,6 +25,10 @@ struct ServerScript {
     // with status line and headers, after answer_pause_ms.
     std::function<std::string(const std::string& request)> answer = nullptr;
     DWORD answer_pause_ms = 0;
+    // After the sends: this text again and again, each after endless_pause_ms,
+    // until the client closes the connection or the server stops.
+    std::string endless = std::string();
+    DWORD endless_pause_ms = 0;
 };
 
 // Ready-made scripts for an answer body.
@@ -48,6 +52,9 @@ public:
     std::vector<std::string> requests();
     // Waits up to timeout_ms for at least n requests.
     bool wait_for_requests(size_t n, DWORD timeout_ms);
+    // Endless answers cut short by the client closing the connection.
+    size_t closed_by_client() const { return closed_by_client_; }
+    bool wait_for_closed_by_client(size_t n, DWORD timeout_ms);
 
     static std::string answer_with_result(const std::string& result);
     // An answer whose result is the request's "url" member with its JSON
@@ -64,6 +71,7 @@ private:
     SOCKET listener_ = INVALID_SOCKET;
     std::atomic<bool> stopping_{false};
     std::atomic<size_t> accepted_{0};
+    std::atomic<size_t> closed_by_client_{0};
     std::mutex lock_;
     std::vector<std::string> requests_;
     std::vector<SOCKET> open_;

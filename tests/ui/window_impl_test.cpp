@@ -110,11 +110,15 @@ TEST(WindowImpl, UnsubclassLeavesALaterSubclassUnlessForced)
 
     EXPECT_EQ(object.UnsubclassWindow(TRUE), plain.hwnd);
     EXPECT_EQ(plain.proc(), LaterProc) << "forcing only lets go; it does not cut off the later one";
-    // The later one passes on to ours, which passes on to the original.
+    EXPECT_FALSE(object.SubclassWindow(plain.hwnd)) << "ours is still in the chain";
+    // The later one gives ours back: ours passes the message on to the
+    // original and steps out of the chain, which needs it no more.
     SetWindowLongPtrW(plain.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ours));
     EXPECT_EQ(SendMessageW(plain.hwnd, kAskObject, 0, 0), 70) << "no object any more: the original answers";
-    EXPECT_FALSE(object.SubclassWindow(plain.hwnd)) << "ours is still in the chain";
-    SetWindowLongPtrW(plain.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    EXPECT_EQ(plain.proc(), original);
+    EXPECT_TRUE(object.SubclassWindow(plain.hwnd)) << "nothing of ours is left in the chain";
+    EXPECT_EQ(object.UnsubclassWindow(), plain.hwnd);
+    EXPECT_EQ(plain.proc(), original);
 }
 
 TEST(WindowImpl, TheWindowOutlivingOrEndingBeforeItsObject)

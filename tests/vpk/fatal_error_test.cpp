@@ -6,7 +6,11 @@
 #include "vpk/handle.h"
 #include "vpk/module.h"
 
-TEST(fatal_error, shows_the_box_and_ends_the_process_with_the_code)
+// OK ends the process at once; Cancel asks for a debugger, and with none
+// attached must still end with the code, not as an unhandled breakpoint.
+class fatal_error_button : public ::testing::TestWithParam<int> {};
+
+TEST_P(fatal_error_button, shows_the_box_and_ends_the_process_with_the_code)
 {
     const HRESULT code = static_cast<HRESULT>(0x8004DEAD);
     if (GetEnvironmentVariableW(L"VPK_FATAL_CHILD", nullptr, 0)) {
@@ -18,7 +22,7 @@ TEST(fatal_error, shows_the_box_and_ends_the_process_with_the_code)
     }
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=fatal_error.*";
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=*fatal_error_button.*/ok";
     SetEnvironmentVariableW(L"VPK_FATAL_CHILD", L"1");
     STARTUPINFOW si = {};
     si.cb = sizeof si;
@@ -46,9 +50,14 @@ TEST(fatal_error, shows_the_box_and_ends_the_process_with_the_code)
                         "process will be TERMINATED."),
               std::string::npos)
         << text;
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, GetParam(), 0);
     ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
     DWORD exit_code = 0;
     GetExitCodeProcess(process.get(), &exit_code);
     EXPECT_EQ(exit_code, static_cast<DWORD>(code));
 }
+
+INSTANTIATE_TEST_SUITE_P(pressed, fatal_error_button, ::testing::Values(IDOK, IDCANCEL),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == IDOK ? "ok" : "cancel");
+                         });
