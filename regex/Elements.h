@@ -470,9 +470,9 @@ public:
     bool rematch(CContext* ctx) const override {
         const int n = ctx->m_stack.Pop();
         if (n > 0) {
-            // The last iteration takes its next way and the repetition grows
-            // again from there; without one, it is given back.
-            ctx->m_stack.Push(this->m_pelx->rematch(ctx) ? Extend(ctx, n) : n - 1);
+            // The last iteration takes its next way, or is given back; the
+            // repetition does not grow again from there.
+            ctx->m_stack.Push(this->m_pelx->rematch(ctx) ? n : n - 1);
             return true;
         }
         if (!this->RematchFixed(ctx)) return false;

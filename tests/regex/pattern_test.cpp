@@ -98,7 +98,15 @@ TYPED_TEST(RegexTest, Quantifiers) {
         {"a*+a", 0, "aaa", {}},
         {"a?+b", 0, "ab", {0, 2}},
         {"(ab)+", 0, "ababa", {0, 4, 2, 4}},
-        {"(a|ab)*c", 0, "abac", {0, 4, 2, 3}},
+        // A greedy repetition backs off by asking its last iteration for
+        // another way or giving it back; it never grows again after that.
+        {"(a|ab)*c", 0, "abac", {2, 4, 2, 3}},
+        {"(?:a|ab)*$", 0, "aba", {2, 3}},
+        {"(a|ab)*$", 0, "abab", {2, 4, 2, 4}},
+        {"^(?:a|ab)*$", 0, "aba", {}},
+        {"(?:a|ab)*b$", 0, "abab", {2, 4}},
+        {"(?:a|ab)*c", 0, "abc", {0, 3}},
+        {"(?:ab|a)*c", 0, "abac", {0, 4}},
         {"(a|)*b", 0, "aab", {0, 3, 1, 2}},
         {"(a*)*b", 0, "aab", {0, 3, 0, 2}},
         {"(?:a|b)*?b", 0, "aab", {0, 3}},
