@@ -41,6 +41,8 @@ public:
         FLAG_EXTENDED = 32,
     };
     enum { STOCK_COUNT = 17 };
+    // See Regex.h.
+    enum { MAX_NESTING = 200, MAX_NUMBER_BY_NAME = 9999 };
     typedef CMatchResult MatchResult;
 
     // A zero-terminated pattern; null gives a pattern that never matches.
@@ -59,6 +61,9 @@ public:
     CMatchResult Match(const CHAR* text) const { return Match(text, Length(text)); }
 
     const ElxInterface* GetTopElx() const { return m_pTopElx; }
+    // True when the pattern went beyond the limits in Regex.h; it then has
+    // no top element and never matches.
+    bool IsRefused() const { return m_bRefused; }
     int GetFlags() const { return m_nFlags; }
     int GetMaxGroupNumber() const { return m_nMaxNumber; }
     int GetNamedGroupCount() const { return m_nNamedCount; }
@@ -80,6 +85,7 @@ private:
     }
 
     ElxInterface* m_pTopElx = nullptr;
+    bool m_bRefused = false;
     int m_nFlags;
     int m_nMaxNumber = 0;
     int m_nNamedCount = 0;

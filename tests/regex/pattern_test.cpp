@@ -154,8 +154,10 @@ TYPED_TEST(RegexTest, GroupsAndBackReferences) {
         {R"((?'x'a)(?<y>b)\g<y>)", 0, "abb", {0, 3, 0, 1, 1, 2}},
         {"(?<x>a)|(?<x>b)", 0, "b", {0, 1, 0, 1}},
         {"(?<2>a)(b)", 0, "ab", {0, 2, 1, 2, 0, 1}},
-        // A name of too many digits is a plain name.
-        {R"((?<123456789>a)(b)\k<123456789>)", 0, "aba", {0, 3, 1, 2, 0, 1}},
+        // A condition on a group number, however large, tests that group.
+        {R"((?(10000)\d+|b))", 0, "10000b", {5, 6}},
+        {R"((?(9999)\d+|b))", 0, "9999b", {4, 5}},
+        {R"((a)\k<10000>)", 0, "aa", {}},
         {R"((a)\k<nobody>)", 0, "aa", {}},
         {R"(\k)", 0, "k", {0, 1}},
         {R"(\0)", 0, "ab", {0, 0}},

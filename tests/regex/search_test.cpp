@@ -57,17 +57,35 @@ TEST(RegexSearchTest, OnePatternServesManyContexts) {
     EXPECT_EQ(-1, r2.GetGroupStart(2));
 }
 
-// Nesting and recursion that would overflow a native stack with a naive
-// recursive matcher.
-TEST(RegexLimitTest, DeepNestingCompilesAndMatches) {
-    const std::string deep = std::string(5000, '(') + "a" + std::string(5000, ')');
-    CPatternA p(deep.c_str());
-    // Beyond the nesting limit a "(" is literal text.
-    const std::string text = std::string(4800, '(') + "a";
-    const CMatchResult r = p.Match(text.c_str());
-    ASSERT_TRUE(r.IsMatched());
-    EXPECT_EQ(static_cast<int>(text.size()), r.GetGroupEnd(0));
-    EXPECT_GT(r.MaxGroupNumber(), 100);
+// Patterns up to the limits compile and mean what they say; beyond them they
+// are refused and match nothing, not even the text they would have read as
+// literal.
+TEST(RegexLimitTest, PatternsBeyondTheLimitsAreRefused) {
+    const int deepest = CPatternA::MAX_NESTING;
+    const struct {
+        std::string pattern, text;
+        int highest;  // highest group, which captures the whole text; -1: refused
+    } cases[] = {
+        {std::string(deepest, '(') + "a" + std::string(deepest, ')'), "a", deepest},
+        {std::string(deepest + 1, '(') + "a" + std::string(deepest + 1, ')'), "a", -1},
+        {std::string(5000, '(') + "a", std::string(4800, '(') + "a", -1},
+        {"(?:" + std::string(deepest - 1, '(') + "a" + std::string(deepest - 1, ')') + ")", "a", deepest - 1},
+        {"(?=" + std::string(deepest, '(') + "a" + std::string(deepest, ')') + ")a", "a", -1},
+        {"(?<9999>a)", "a", 9999},
+        {"(?<10000>a)", "a", -1},
+        {"(?'4294967297'a)", "a", -1},
+        {"x(?P<123456789>a)", "xa", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern.substr(0, 24));
+        CPatternA p(c.pattern.c_str());
+        EXPECT_EQ(c.highest < 0, p.IsRefused());
+        const CMatchResult r = p.Match(c.text.c_str());
+        EXPECT_EQ(c.highest >= 0, r.IsMatched());
+        if (c.highest < 0) continue;
+        EXPECT_EQ(c.highest, r.MaxGroupNumber());
+        EXPECT_EQ(static_cast<int>(c.text.size()), r.GetGroupEnd(c.highest));
+    }
 }
 
 TEST(RegexLimitTest, DeepRecursionIsBounded) {
