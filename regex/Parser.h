@@ -159,6 +159,7 @@ private:
         CListElxT<0>* list = Make<CListElxT<0>>((flags & FLAG_RIGHT_TO_LEFT) != 0);
         list->m_elxlist.Push(first);
         while (!AtSequenceEnd()) list->m_elxlist.Push(ParseQuantified(flags));
+        if (!list->m_bRightLeft) LinkFollowers(list);
         return list;
     }
 
@@ -181,6 +182,9 @@ private:
                 Step();
                 return Make<CPossessiveElxT<0>>(atom, minimum, maximum - minimum);
             }
+            CRangeElxT<CHAR>* range = dynamic_cast<CRangeElxT<CHAR>*>(atom);
+            if (range && range->IsPlain() && !range->m_bRightLeft)
+                return Make<CGreedyRunElxT<CHAR>>(range, minimum, maximum - minimum);
             return Make<CGreedyElxT<0>>(atom, minimum, maximum - minimum);
         }
         if (Cur().Is('?') || Cur().Is('+')) Step();
@@ -598,6 +602,16 @@ private:
             }
         }
     }
+    // Tells each run of one set which literal comes right after it.
+    static void LinkFollowers(CListElxT<0>* list) {
+        for (int i = 0; i + 1 < list->m_elxlist.GetSize(); ++i) {
+            CGreedyRunElxT<CHAR>* run = dynamic_cast<CGreedyRunElxT<CHAR>*>(list->m_elxlist[i]);
+            const CStringElxT<CHAR>* literal = dynamic_cast<const CStringElxT<CHAR>*>(list->m_elxlist[i + 1]);
+            if (run && literal && !literal->m_bRightLeft && literal->m_szPattern.GetSize() > 0)
+                run->m_pFollow = literal;
+        }
+    }
+
     // The literals of the top sequence. Only for left-to-right patterns
     // without recursion, where the position never moves back: a recursion
     // may enter a look-behind's group, which matches leftwards.
@@ -610,7 +624,17 @@ private:
             for (int i = 0; i < list->m_elxlist.GetSize(); ++i)
                 if (const CStringElxT<CHAR>* item = dynamic_cast<const CStringElxT<CHAR>*>(list->m_elxlist[i]))
                     required.Push(item);
+            if (list->m_elxlist.GetSize() > 0 && required.GetSize() > 0 && required[0] == list->m_elxlist[0])
+                m_pattern.m_pFirstLiteral = required[0];
         }
+        if (required.GetSize() == 1 && required[0] == top) m_pattern.m_pFirstLiteral = required[0];
+        // Cheapest scans first: a missing unit ends the search at once.
+        for (int i = 1; i < required.GetSize(); ++i)
+            for (int j = i; j > 0 && required[j]->m_szPattern.GetSize() < required[j - 1]->m_szPattern.GetSize(); --j) {
+                const CStringElxT<CHAR>* t = required[j];
+                required[j] = required[j - 1];
+                required[j - 1] = t;
+            }
     }
 
     // "literal, then unbounded run of one class" at the head of a
@@ -628,6 +652,7 @@ private:
         if ((range && !range->m_bRightLeft) || (posix && !posix->m_bRightLeft)) {
             m_pattern.m_pLeadLiteral = literal;
             m_pattern.m_pLeadRun = run->m_pelx;
+            if (range && range->IsPlain()) m_pattern.m_pLeadRange = range;
         }
     }
 

@@ -100,6 +100,9 @@ private:
     // as in "{[^}]*…": see the search.
     const CStringElxT<CHAR>* m_pLeadLiteral = nullptr;
     const ElxInterface* m_pLeadRun = nullptr;
+    const CRangeElxT<CHAR>* m_pLeadRange = nullptr;  // the run's set, when plain
+    // A literal every match starts with: only its places are tried.
+    const CStringElxT<CHAR>* m_pFirstLiteral = nullptr;
 };
 
 #include "Parser.h"

@@ -19,7 +19,10 @@ int CPatternT<CHAR>::SkipFailedRun(CContext& c, int pos) const {
     if (!m_pLeadLiteral->match(&c)) return pos;
     const int length = m_pLeadLiteral->m_szPattern.GetSize();
     int end = c.m_nCurrentPos;
-    while (m_pLeadRun->match(&c)) end = c.m_nCurrentPos;
+    if (m_pLeadRange)
+        end = m_pLeadRange->RunEnd(static_cast<const CHAR*>(c.m_pText), end, c.m_nTextLength);
+    else
+        while (m_pLeadRun->match(&c)) end = c.m_nCurrentPos;
     return end - length > pos ? end - length : pos;
 }
 
@@ -52,7 +55,10 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
         const int last = m_requiredLiterals[i]->LastIn(text, length);
         if (last + 1 < farEnd) farEnd = last + 1;
     }
+    const CStringElxT<CHAR>* first = c.m_bShortcuts ? m_pFirstLiteral : nullptr;
     for (int pos = start; rightLeft ? pos > farEnd : pos < farEnd; pos += step) {
+        // Starts where the leading literal does not stand fail at once.
+        if (first && ((pos = first->FirstStartIn(text, length, pos)) < 0 || pos >= farEnd)) break;
         c.m_stack.Clear();
         c.m_captureStack.Clear();
         c.m_captureIndex.Clear();

@@ -138,3 +138,40 @@ TEST(RegexLimitTest, ManyOpeningsBeforeTheMember) {
     EXPECT_EQ(static_cast<int>(hostile.size()), r.GetGroupStart(0));
     EXPECT_EQ(static_cast<int>(text.size()) - 3, r.GetGroupStart(1));
 }
+
+// The search's shortcuts (leading and required literals, runs of one set
+// taken in one scan and backed off to the next literal) give exactly what the
+// plain element-by-element search gives, on seeded random pairs built from
+// the pieces the shortcuts look for.
+TEST(RegexShortcutTest, AgreesWithThePlainSearch) {
+    static const char* const pieces[] = {
+        "{", "}", "[^}]*", "[^}]+", "\"a\":", "\"A\"", "\\s*", "\"", "(", ")", "|", "*", "+", "?", "a", "b",
+        "(?>\\\\\"|[^\"\\\\])*", "\\d+", "[ab]{0,2}", "x", ".", "[^a]*", "(?:", "$", "\\}", "[^}]{1,3}",
+    };
+    static const char textUnits[] = "{}\"aAbx:1 \\";
+    unsigned seed = 12345;
+    auto next = [&seed](unsigned range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % range;
+    };
+    int matched = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string pattern;
+        for (unsigned n = 1 + next(8); n > 0; --n) pattern += pieces[next(sizeof(pieces) / sizeof(pieces[0]))];
+        std::string text;
+        for (unsigned n = next(40); n > 0; --n) text += textUnits[next(sizeof(textUnits) - 1)];
+        const int flags = next(2) ? CPatternA::FLAG_IGNORECASE : 0;
+        SCOPED_TRACE(pattern + " on " + text);
+        CPatternA p(pattern.c_str(), flags);
+        CContext quick, plain;
+        plain.m_bShortcuts = false;
+        const int length = static_cast<int>(text.size());
+        const CMatchResult a = p.Match(text.c_str(), length, -1, &quick);
+        const CMatchResult b = p.Match(text.c_str(), length, -1, &plain);
+        ASSERT_EQ(Groups<char>(b), Groups<char>(a));
+        matched += a.IsMatched();
+    }
+    // The pairs exercise both outcomes.
+    EXPECT_GT(matched, 300);
+    EXPECT_LT(matched, 2700);
+}
