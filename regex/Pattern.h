@@ -59,6 +59,10 @@ public:
     // match.
     CMatchResult Match(const CHAR* text, int length, int start = -1, CContext* ctx = nullptr) const;
     CMatchResult Match(const CHAR* text) const { return Match(text, Length(text)); }
+    // The same search without a result object: on success the context
+    // holds the groups (CContext::GetGroup). A context reused this way
+    // searches without allocating once its stacks have grown.
+    bool Find(const CHAR* text, int length, int start, CContext& ctx) const;
 
     const ElxInterface* GetTopElx() const { return m_pTopElx; }
     // True when the pattern went beyond the limits in Regex.h; it then has

@@ -27,11 +27,8 @@ int CPatternT<CHAR>::SkipFailedRun(CContext& c, int pos) const {
 }
 
 template <class CHAR>
-CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CContext* ctx) const {
-    CMatchResult result;
-    if (!m_pTopElx || !text || length < 0) return result;
-    CContext local;
-    CContext& c = ctx ? *ctx : local;
+bool CPatternT<CHAR>::Find(const CHAR* text, int length, int start, CContext& c) const {
+    if (!m_pTopElx || !text || length < 0) return false;
     const bool rightLeft = (m_nFlags & FLAG_RIGHT_TO_LEFT) != 0;
     if (start < 0) start = rightLeft ? length : 0;
     if (start > length) start = rightLeft ? length : length + 1;
@@ -85,24 +82,27 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
         if (c.m_nLastBegin == c.m_nLastEnd && c.m_nCurrentPos == c.m_nLastEnd) continue;
         c.m_nLastBegin = pos;
         c.m_nLastEnd = c.m_nCurrentPos;
+        c.m_nMatchBegin = pos < c.m_nCurrentPos ? pos : c.m_nCurrentPos;
+        c.m_nMatchEnd = pos < c.m_nCurrentPos ? c.m_nCurrentPos : pos;
+        return true;
+    }
+    return false;
+}
 
-        result.Push(1);
-        result.Push(m_nMaxNumber);
-        result.Push(pos < c.m_nCurrentPos ? pos : c.m_nCurrentPos);
-        result.Push(pos < c.m_nCurrentPos ? c.m_nCurrentPos : pos);
-        for (int group = 1; group <= m_nMaxNumber; ++group) {
-            const int rec = c.LatestCapture(group);
-            const int begin = rec >= 0 ? c.m_captureStack[rec + CContext::CAP_BEGIN] : -1;
-            const int end = rec >= 0 ? c.m_captureStack[rec + CContext::CAP_END] : -1;
-            if (end == -1) {
-                result.Push(-1);
-                result.Push(-1);
-            } else {
-                result.Push(begin < end ? begin : end);
-                result.Push(begin < end ? end : begin);
-            }
-        }
-        return result;
+template <class CHAR>
+CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CContext* ctx) const {
+    CMatchResult result;
+    CContext local;
+    CContext& c = ctx ? *ctx : local;
+    if (!Find(text, length, start, c)) return result;
+    result.Reserve(2 * m_nMaxNumber + 4);
+    result.Push(1);
+    result.Push(m_nMaxNumber);
+    for (int group = 0; group <= m_nMaxNumber; ++group) {
+        int begin, end;
+        if (!c.GetGroup(group, begin, end)) begin = end = -1;
+        result.Push(begin);
+        result.Push(end);
     }
     return result;
 }

@@ -48,14 +48,14 @@ void ParseRpcResult(const std::string& answer, std::string& result)
     const int length = static_cast<int>(answer.size());
     CContext context;
     for (const CPatternA* pattern : patterns) {
-        const CMatchResult match = pattern->Match(answer.c_str(), length, -1, &context);
-        if (!match.IsMatched()) {
+        context.Forget();
+        int begin, end;
+        if (!pattern->Find(answer.c_str(), length, -1, context) || !context.GetGroup(1, begin, end)) {
             result.clear();
             return;
         }
         // The last pattern's group 1 is the result; the others only gate it.
-        result.assign(answer, static_cast<size_t>(match.GetGroupStart(1)),
-                      static_cast<size_t>(match.GetGroupEnd(1) - match.GetGroupStart(1)));
+        result.assign(answer, static_cast<size_t>(begin), static_cast<size_t>(end - begin));
     }
 }
 

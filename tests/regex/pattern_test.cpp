@@ -1,10 +1,13 @@
 #include "RegexTestSupport.h"
 
+#include "rpc/AnswerPatterns.h"
+
 // The patterns the system compiles.
-const char* const kVersion = R"re({[^}]*"version":\s*"((?>\\"|[^"\\])*)"[^}]*})re";
-const char* const kCode = R"({[^}]*"code":\s*(\d+)[^}]*\})";
-const char* const kId = R"({[^}]*"id":\s*(\d+)[^\}]*})";
-const char* const kResult = R"re({[^}]*"result":\s*"((?>\\"|[^"\\])*)"[^}]*})re";
+using ZorvanRpc::kAnswerPatterns;
+const char* const kVersion = kAnswerPatterns[ZorvanRpc::ANSWER_VERSION].text;
+const char* const kCode = kAnswerPatterns[ZorvanRpc::ANSWER_CODE].text;
+const char* const kId = kAnswerPatterns[ZorvanRpc::ANSWER_ID].text;
+const char* const kResult = kAnswerPatterns[ZorvanRpc::ANSWER_RESULT].text;
 const char* const kInstaller = R"((?:(?:.*)\.tmp|(?:.*)\.msi))";
 
 TYPED_TEST(RegexTest, SystemPatterns) {

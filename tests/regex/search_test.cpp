@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "rpc/AnswerPatterns.h"
+
 // Steps through a text the way a caller collecting every match does, reusing
 // one context.
 template <class CHAR>
@@ -106,7 +108,7 @@ TEST(RegexLimitTest, DeepRecursionIsBounded) {
 
 TEST(RegexLimitTest, LongTextNeedsNoNativeStack) {
     const std::string text = "{\"result\":\"" + std::string(1 << 20, 'x') + "\"}";
-    CPatternA p(R"re({[^}]*"result":\s*"((?>\\"|[^"\\])*)"[^}]*})re", CPatternA::FLAG_IGNORECASE);
+    CPatternA p(ZorvanRpc::kAnswerPatterns[ZorvanRpc::ANSWER_RESULT].text, ZorvanRpc::kAnswerPatternFlags);
     const CMatchResult r = p.Match(text.c_str());
     EXPECT_EQ(11, r.GetGroupStart(1));
     EXPECT_EQ(11 + (1 << 20), r.GetGroupEnd(1));
@@ -129,7 +131,7 @@ TEST(RegexLimitTest, StepLimitAbortsExponentialSearch) {
 // Every opening brace of a hostile answer starts an attempt that fails after
 // scanning to the end; only the last opening leads to the member.
 TEST(RegexLimitTest, ManyOpeningsBeforeTheMember) {
-    CPatternA p(R"({[^}]*"code":\s*(\d+)[^}]*\})", CPatternA::FLAG_IGNORECASE);
+    CPatternA p(ZorvanRpc::kAnswerPatterns[ZorvanRpc::ANSWER_CODE].text, ZorvanRpc::kAnswerPatternFlags);
     const std::string names = R"("version":"code":"id":"result":})";
     const std::string hostile = std::string(1 << 16, '{') + names;
     EXPECT_FALSE(p.Match(hostile.c_str()).IsMatched());
