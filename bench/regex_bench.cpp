@@ -275,7 +275,11 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
     // "goal: " lines: ours against PCRE2's interpreter, row by row.
-    void PrintGoals() const {
+    void PrintGoals() {
+        std::ostream& out = GetOutputStream();
+        // The console colours end with a reset that starts no line of its own.
+        out << "\n";
+        char line[512];
         int rows = 0, faster = 0;
         for (const auto& entry : m_times) {
             const std::string& name = entry.first;
@@ -296,12 +300,14 @@ public:
                 }
             }
             const double ratio = entry.second / anchor->second;
-            std::printf("goal: matcher %s ours %.3g us pcre2 %.3g us ratio %.3g\n", label.c_str(), entry.second,
-                        anchor->second, ratio);
+            std::snprintf(line, sizeof line, "goal: matcher %s ours %.3g us pcre2 %.3g us ratio %.3g\n",
+                          label.c_str(), entry.second, anchor->second, ratio);
+            out << line;
             ++rows;
             faster += ratio < 1;
         }
-        std::printf("goal: matcher rows faster than pcre2: %d of %d\n", faster, rows);
+        std::snprintf(line, sizeof line, "goal: matcher rows faster than pcre2: %d of %d\n", faster, rows);
+        out << line << std::flush;
     }
 
 private:
