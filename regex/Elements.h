@@ -113,7 +113,12 @@ public:
         return true;
     }
     // Where the literal last starts in the text, -1 if nowhere.
-    int LastIn(const CHAR* text, int length) const { return LastStartIn(text, length, 0, length); }
+    int LastIn(const CHAR* text, int length) const {
+        // A forward scan, the quicker one, tells first whether the anchor
+        // unit is there at all.
+        if (m_nAnchor >= 0 && FindUnit(text, 0, length - 1, m_szPattern[m_nAnchor]) < 0) return -1;
+        return LastStartIn(text, length, 0, length);
+    }
     // The last start in [low, high] where the literal stands, -1 if none.
     int LastStartIn(const CHAR* text, int length, int low, int high) const {
         const int len = m_szPattern.GetSize();

@@ -628,7 +628,14 @@ private:
                 m_pattern.m_pFirstLiteral = required[0];
         }
         if (required.GetSize() == 1 && required[0] == top) m_pattern.m_pFirstLiteral = required[0];
-        // Cheapest scans first: a missing unit ends the search at once.
+        // Cheapest scans first, and among equals the one nearest the end of
+        // the pattern (a missing closing unit is the usual sign of a text
+        // that cannot match): a missing literal ends the search at once.
+        for (int i = 0, j = required.GetSize() - 1; i < j; ++i, --j) {
+            const CStringElxT<CHAR>* t = required[i];
+            required[i] = required[j];
+            required[j] = t;
+        }
         for (int i = 1; i < required.GetSize(); ++i)
             for (int j = i; j > 0 && required[j]->m_szPattern.GetSize() < required[j - 1]->m_szPattern.GetSize(); --j) {
                 const CStringElxT<CHAR>* t = required[j];
