@@ -59,7 +59,17 @@ def normalize_host(host):
 
 
 def format_rank(rank):
+    """The rank text of an answer: ASCII digits and commas only.
+
+    The client takes the result string as it stands in the answer and reads
+    no escape but an escaped quote, so a rank text must never need one.
+    """
     return "{:,}".format(rank)
+
+
+def _is_rank(field):
+    # str.isdigit() also accepts other scripts' digits and superscripts.
+    return field.isascii() and field.isdigit()
 
 
 class RankStore:
@@ -183,12 +193,15 @@ class RankStore:
             where = "{}:{}".format(path, number)
             if len(fields) != 2:
                 raise StoreError("{}: expected host,rank".format(where))
-            ranks = [x for x in fields if x.isdigit()]
+            if any(x.isdigit() and not _is_rank(x) for x in fields):
+                raise StoreError("{}: a rank is written with the digits 0-9 "
+                                 "only: {!r}".format(where, fields))
+            ranks = [x for x in fields if _is_rank(x)]
             if not ranks:
                 if not rows:
                     continue  # header row
                 raise StoreError("{}: no rank in {!r}".format(where, fields))
-            if fields[1].isdigit():
+            if _is_rank(fields[1]):
                 host, rank = fields[0], int(fields[1])
             else:
                 rank, host = int(fields[0]), fields[1]

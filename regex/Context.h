@@ -28,6 +28,26 @@ public:
         if (--m_nBudget < 0) throw Aborted();
     }
 
+    // Forgets the previous match (for a search in another text or with
+    // another pattern); the stacks keep their memory.
+    void Forget() { m_bUsed = false; }
+
+    // After a successful search: the span of a group (begin before end),
+    // false for a group without capture.
+    bool GetGroup(int group, int& begin, int& end) const {
+        if (group == 0) {
+            begin = m_nMatchBegin;
+            end = m_nMatchEnd;
+            return true;
+        }
+        const int rec = LatestCapture(group);
+        if (rec < 0 || m_captureStack[rec + CAP_END] == -1) return false;
+        begin = m_captureStack[rec + CAP_BEGIN];
+        end = m_captureStack[rec + CAP_END];
+        if (begin > end) { const int t = begin; begin = end; end = t; }
+        return true;
+    }
+
     // Makes sure the capture index has an entry for `group`.
     void CoverGroup(int group) {
         if (group >= m_captureIndex.GetSize()) m_captureIndex.Resize(group + 1, -1);
@@ -57,6 +77,8 @@ public:
     int m_nLastEnd = -1;            // end of the previous match in this context
     int m_nLastBegin = -1;          // where the previous match was searched from
     int m_nCaptureSequence = 0;
+    int m_nMatchBegin = -1;         // span of the last successful search
+    int m_nMatchEnd = -1;
     const void* m_pText = nullptr;
     int m_nTextLength = 0;
     bool m_bUsed = false;

@@ -5,6 +5,8 @@
 // `rematch` goes on the context's backtracking stack, never on the native
 // stack, so long texts cost heap, not recursion.
 
+#include <cstring>
+
 #include "Buffer.h"
 #include "CharClass.h"
 #include "Context.h"
@@ -33,6 +35,32 @@ public:
     bool rematch(CContext*) const override { return false; }
 };
 
+// The first (last) index in [from, to] holding `unit`, -1 if none.
+template <class CHAR>
+inline int FindUnit(const CHAR* text, int from, int to, CHAR unit) {
+    if (from > to) return -1;
+    if (sizeof(CHAR) == 1) {
+        const void* hit = std::memchr(text + from, static_cast<unsigned char>(unit), static_cast<size_t>(to - from + 1));
+        return hit ? static_cast<int>(static_cast<const CHAR*>(hit) - text) : -1;
+    }
+    for (int i = from; i <= to; ++i)
+        if (text[i] == unit) return i;
+    return -1;
+}
+template <class CHAR>
+inline int FindUnitBack(const CHAR* text, int from, int to, CHAR unit) {
+#if defined(__GLIBC__)
+    if (sizeof(CHAR) == 1) {
+        if (from > to) return -1;
+        const void* hit = memrchr(text + from, static_cast<unsigned char>(unit), static_cast<size_t>(to - from + 1));
+        return hit ? static_cast<int>(static_cast<const CHAR*>(hit) - text) : -1;
+    }
+#endif
+    for (int i = to; i >= from; --i)
+        if (text[i] == unit) return i;
+    return -1;
+}
+
 template <class CHAR>
 class CStringElxT : public ElxInterface {
 public:
@@ -41,6 +69,10 @@ public:
         // Case-blind comparison of upper cases: equal units stay equal.
         for (int i = 0; i < count; ++i)
             m_upper.Push(m_bIgnoreCase ? AsciiUpper(UnitValue(units[i])) : UnitValue(units[i]));
+        // The last unit that has no other case, for quick scans.
+        m_nAnchor = -1;
+        for (int i = count - 1; i >= 0 && m_nAnchor < 0; --i)
+            if (!m_bIgnoreCase || !PosixAlpha(UnitValue(units[i]))) m_nAnchor = i;
     }
 
     bool match(CContext* ctx) const override {
@@ -70,15 +102,52 @@ public:
         return false;
     }
 
+    // Whether the literal stands at `at` (left to right).
+    bool MatchesAt(const CHAR* text, int length, int at) const {
+        const int len = m_szPattern.GetSize();
+        if (at < 0 || len > length - at) return false;
+        for (int i = 0; i < len; ++i) {
+            const int unit = UnitValue(text[at + i]);
+            if ((m_bIgnoreCase ? AsciiUpper(unit) : unit) != m_upper[i]) return false;
+        }
+        return true;
+    }
     // Where the literal last starts in the text, -1 if nowhere.
     int LastIn(const CHAR* text, int length) const {
+        // A forward scan, the quicker one, tells first whether the anchor
+        // unit is there at all.
+        if (m_nAnchor >= 0 && FindUnit(text, 0, length - 1, m_szPattern[m_nAnchor]) < 0) return -1;
+        return LastStartIn(text, length, 0, length);
+    }
+    // The last start in [low, high] where the literal stands, -1 if none.
+    int LastStartIn(const CHAR* text, int length, int low, int high) const {
         const int len = m_szPattern.GetSize();
-        for (int at = length - len; at >= 0; --at) {
-            int i = 0;
-            while (i < len && (m_bIgnoreCase ? AsciiUpper(UnitValue(text[at + i])) : UnitValue(text[at + i])) ==
-                                  m_upper[i])
-                ++i;
-            if (i == len) return at;
+        if (high > length - len) high = length - len;
+        if (m_nAnchor < 0) {
+            for (int at = high; at >= low; --at)
+                if (MatchesAt(text, length, at)) return at;
+            return -1;
+        }
+        // Only places holding the anchor unit are compared in full.
+        for (int at = high; at >= low; --at) {
+            at = FindUnitBack(text, low + m_nAnchor, at + m_nAnchor, m_szPattern[m_nAnchor]);
+            if (at < 0) return -1;
+            at -= m_nAnchor;
+            if (MatchesAt(text, length, at)) return at;
+        }
+        return -1;
+    }
+    // The first start at or after `low` where the literal stands, -1 if none.
+    int FirstStartIn(const CHAR* text, int length, int low) const {
+        const int len = m_szPattern.GetSize();
+        const int high = length - len;
+        for (int at = low; at <= high; ++at) {
+            if (m_nAnchor >= 0) {
+                at = FindUnit(text, at + m_nAnchor, high + m_nAnchor, m_szPattern[m_nAnchor]);
+                if (at < 0) return -1;
+                at -= m_nAnchor;
+            }
+            if (MatchesAt(text, length, at)) return at;
         }
         return -1;
     }
@@ -89,6 +158,7 @@ public:
 
 private:
     CBufferT<int> m_upper;
+    int m_nAnchor;
 };
 
 // Base of the elements that test one unit and step over it; `Derived::Test`
@@ -152,8 +222,34 @@ public:
 
     // Tabulates the first 256 unit values, the ones nearly every text is made of.
     void Seal() {
-        for (int i = 0; i < 256; ++i)
+        int rejected = 0;
+        for (int i = 0; i < 256; ++i) {
             m_table[i] = InListed(sizeof(CHAR) == 1 ? static_cast<signed char>(i) : i);
+            if (m_table[i] != this->m_bPositive) {
+                ++rejected;
+                m_nSoleRejected = i;
+            }
+        }
+        // A narrow set such as "[^}]" that turns away one byte only: its runs
+        // end at the next such byte.
+        if (rejected != 1 || sizeof(CHAR) != 1 || m_embedded.GetSize() != 0) m_nSoleRejected = -1;
+    }
+
+    // Whether the set is decided by the unit alone (no embedded elements).
+    bool IsPlain() const { return m_embedded.GetSize() == 0; }
+    // For a plain set, left to right: the end of the run of accepted units
+    // from `pos`, at most up to `limit`.
+    int RunEnd(const CHAR* text, int pos, int limit) const {
+        if (m_nSoleRejected >= 0) {
+            const int hit = FindUnit(text, pos, limit - 1, static_cast<CHAR>(m_nSoleRejected));
+            return hit < 0 ? limit : hit;
+        }
+        while (pos < limit && Accepts(UnitValue(text[pos]))) ++pos;
+        return pos;
+    }
+    bool Accepts(int unit) const {
+        const int index = sizeof(CHAR) == 1 ? (unit & 0xFF) : unit;
+        return (index >= 0 && index < 256 ? m_table[index] : InListed(unit)) == this->m_bPositive;
     }
 
     bool Test(CContext* ctx, int unit) const {
@@ -189,6 +285,7 @@ private:
     CBufferT<CHAR> m_chars;
     CBufferT<const ElxInterface*> m_embedded;
     bool m_table[256] = {};
+    int m_nSoleRejected = -1;
 };
 
 template <class CHAR>
@@ -470,9 +567,9 @@ public:
     bool rematch(CContext* ctx) const override {
         const int n = ctx->m_stack.Pop();
         if (n > 0) {
-            // The last iteration takes its next way and the repetition grows
-            // again from there; without one, it is given back.
-            ctx->m_stack.Push(this->m_pelx->rematch(ctx) ? Extend(ctx, n) : n - 1);
+            // The last iteration takes its next way, or is given back; the
+            // repetition does not grow again from there.
+            ctx->m_stack.Push(this->m_pelx->rematch(ctx) ? n : n - 1);
             return true;
         }
         if (!this->RematchFixed(ctx)) return false;
@@ -503,6 +600,49 @@ private:
             if (ctx->m_nCurrentPos != start) return true;
         }
     }
+};
+
+// A greedy repetition of one plain left-to-right set, as in "[^}]*": with the
+// search's shortcuts it takes its run in one scan and, backing off, skips the
+// places where the literal that follows it in its list cannot stand (that
+// literal would only fail there and hand back to this element again).
+template <class CHAR>
+class CGreedyRunElxT : public CGreedyElxT<0> {
+public:
+    CGreedyRunElxT(CRangeElxT<CHAR>* range, int minimum, int extra)
+        : CGreedyElxT<0>(range, minimum, extra), m_pRange(range) {}
+
+    bool match(CContext* ctx) const override {
+        if (!ctx->m_bShortcuts) return CGreedyElxT<0>::match(ctx);
+        ctx->Tick();
+        const int pos = ctx->m_nCurrentPos, length = ctx->m_nTextLength;
+        const long long most = static_cast<long long>(m_nFixed) + m_nExtra;
+        const int limit = length - pos > most ? static_cast<int>(pos + most) : length;
+        const int end = pos < limit ? m_pRange->RunEnd(TextOf<CHAR>(ctx), pos, limit) : pos;
+        if (end - pos < m_nFixed) return false;
+        ctx->m_nCurrentPos = end;
+        ctx->m_stack.Push(end - pos - m_nFixed);
+        return true;
+    }
+    bool rematch(CContext* ctx) const override {
+        if (!ctx->m_bShortcuts) return CGreedyElxT<0>::rematch(ctx);
+        ctx->Tick();
+        const int n = ctx->m_stack.Pop();
+        const int pos = ctx->m_nCurrentPos, base = pos - n;
+        int at = n > 0 ? pos - 1 : -1;
+        if (at >= 0 && m_pFollow) at = m_pFollow->LastStartIn(TextOf<CHAR>(ctx), ctx->m_nTextLength, base, at);
+        if (at < 0) {
+            ctx->m_nCurrentPos = base - m_nFixed;
+            return false;
+        }
+        ctx->m_nCurrentPos = at;
+        ctx->m_stack.Push(at - base);
+        return true;
+    }
+
+    const CRangeElxT<CHAR>* m_pRange;
+    // The literal right after this element in a left-to-right list, if any.
+    const CStringElxT<CHAR>* m_pFollow = nullptr;
 };
 
 template <int x>

@@ -20,13 +20,13 @@ class CParserT {
         FLAG_IGNORECASE = Pattern::FLAG_IGNORECASE,
         FLAG_RIGHT_TO_LEFT = Pattern::FLAG_RIGHT_TO_LEFT,
     };
-    // Deeper group nesting is read as literal text: it bounds the native
-    // stack of both the parser and the matcher.
-    enum { MAX_NESTING = 200 };
+    // Limits of the browser's stack and of the per-search work; a pattern
+    // beyond them is refused (see Regex.h), never read differently.
+    enum { MAX_NESTING = Pattern::MAX_NESTING };
     enum { REPEAT_FOREVER = INT_MAX };
-    // A group named by a larger number is numbered like other named groups:
-    // every search clears a capture index as long as the highest number.
-    enum { MAX_NUMBER_BY_NAME = 9999 };
+    enum { MAX_NUMBER_BY_NAME = Pattern::MAX_NUMBER_BY_NAME };
+    // Unwinds the parser out of a refused pattern.
+    struct Refused {};
     // Stock element indexes; the right-to-left variants follow at +8.
     enum { STOCK_EMPTY = 0, STOCK_ANY = 1, STOCK_DOT = 2, STOCK_WORD = 3, STOCK_NONWORD = 4,
            STOCK_SPACE = 5, STOCK_NONSPACE = 6, STOCK_DIGIT = 7, STOCK_NONDIGIT = 8,
@@ -38,7 +38,15 @@ public:
         : m_pattern(pattern), m_lex(text, length, flags), m_nFlags(flags) {}
 
     void Compile() {
-        ElxInterface* top = ParseAlternation(m_nFlags);
+        ElxInterface* top;
+        try {
+            top = ParseAlternation(m_nFlags);
+        } catch (const Refused&) {
+            // The elements made so far stay in the store until the pattern goes.
+            m_pattern.m_bRefused = true;
+            m_pattern.m_grouplist.Clear();
+            return;
+        }
         // An unmatched ")" ends the pattern there.
         m_pattern.m_pTopElx = top;
         SetGroup(0, top);
@@ -123,7 +131,7 @@ private:
         case '\\': case 'k': case 'g':
             return true;
         case '(':
-            return m_nDepth < MAX_NESTING;
+            return true;
         default:
             return false;
         }
@@ -151,6 +159,7 @@ private:
         CListElxT<0>* list = Make<CListElxT<0>>((flags & FLAG_RIGHT_TO_LEFT) != 0);
         list->m_elxlist.Push(first);
         while (!AtSequenceEnd()) list->m_elxlist.Push(ParseQuantified(flags));
+        if (!list->m_bRightLeft) LinkFollowers(list);
         return list;
     }
 
@@ -173,6 +182,9 @@ private:
                 Step();
                 return Make<CPossessiveElxT<0>>(atom, minimum, maximum - minimum);
             }
+            CRangeElxT<CHAR>* range = dynamic_cast<CRangeElxT<CHAR>*>(atom);
+            if (range && range->IsPlain() && !range->m_bRightLeft)
+                return Make<CGreedyRunElxT<CHAR>>(range, minimum, maximum - minimum);
             return Make<CGreedyElxT<0>>(atom, minimum, maximum - minimum);
         }
         if (Cur().Is('?') || Cur().Is('+')) Step();
@@ -382,14 +394,14 @@ private:
         return name;
     }
     // The number a name of digits only stands for, else -1 (a plain name).
+    // Huge numbers stay huge (capped far above any group that can exist).
     static int DigitsValue(const Name& name) {
         if (name.GetSize() == 0) return -1;
         int value = 0;
         for (int i = 0; i < name.GetSize(); ++i) {
             const int c = UnitValue(name[i]);
             if (!PosixDigit(c)) return -1;
-            value = value * 10 + (c - '0');
-            if (value > MAX_NUMBER_BY_NAME) return -1;
+            if (value < 100000000) value = value * 10 + (c - '0');
         }
         return value;
     }
@@ -402,6 +414,7 @@ private:
 
     // After "(": every group form; the closing ")" is consumed here.
     ElxInterface* ParseGroup(int& flags) {
+        if (m_nDepth >= MAX_NESTING) throw Refused();
         ++m_nDepth;
         if (m_nDepth > m_nMaxDepth) m_nMaxDepth = m_nDepth;
         ElxInterface* elx = ParseGroupBody(flags);
@@ -473,6 +486,7 @@ private:
 
     ElxInterface* ParseNamedGroup(const Name& name, int flags) {
         const int number = DigitsValue(name);
+        if (number > MAX_NUMBER_BY_NAME) throw Refused();
         if (number >= 0) {
             if (number == 0) m_bUsesGroupZero = true;
             if (number > m_nNumberedByName) m_nNumberedByName = number;
@@ -588,6 +602,16 @@ private:
             }
         }
     }
+    // Tells each run of one set which literal comes right after it.
+    static void LinkFollowers(CListElxT<0>* list) {
+        for (int i = 0; i + 1 < list->m_elxlist.GetSize(); ++i) {
+            CGreedyRunElxT<CHAR>* run = dynamic_cast<CGreedyRunElxT<CHAR>*>(list->m_elxlist[i]);
+            const CStringElxT<CHAR>* literal = dynamic_cast<const CStringElxT<CHAR>*>(list->m_elxlist[i + 1]);
+            if (run && literal && !literal->m_bRightLeft && literal->m_szPattern.GetSize() > 0)
+                run->m_pFollow = literal;
+        }
+    }
+
     // The literals of the top sequence. Only for left-to-right patterns
     // without recursion, where the position never moves back: a recursion
     // may enter a look-behind's group, which matches leftwards.
@@ -600,7 +624,24 @@ private:
             for (int i = 0; i < list->m_elxlist.GetSize(); ++i)
                 if (const CStringElxT<CHAR>* item = dynamic_cast<const CStringElxT<CHAR>*>(list->m_elxlist[i]))
                     required.Push(item);
+            if (list->m_elxlist.GetSize() > 0 && required.GetSize() > 0 && required[0] == list->m_elxlist[0])
+                m_pattern.m_pFirstLiteral = required[0];
         }
+        if (required.GetSize() == 1 && required[0] == top) m_pattern.m_pFirstLiteral = required[0];
+        // Cheapest scans first, and among equals the one nearest the end of
+        // the pattern (a missing closing unit is the usual sign of a text
+        // that cannot match): a missing literal ends the search at once.
+        for (int i = 0, j = required.GetSize() - 1; i < j; ++i, --j) {
+            const CStringElxT<CHAR>* t = required[i];
+            required[i] = required[j];
+            required[j] = t;
+        }
+        for (int i = 1; i < required.GetSize(); ++i)
+            for (int j = i; j > 0 && required[j]->m_szPattern.GetSize() < required[j - 1]->m_szPattern.GetSize(); --j) {
+                const CStringElxT<CHAR>* t = required[j];
+                required[j] = required[j - 1];
+                required[j - 1] = t;
+            }
     }
 
     // "literal, then unbounded run of one class" at the head of a
@@ -618,6 +659,7 @@ private:
         if ((range && !range->m_bRightLeft) || (posix && !posix->m_bRightLeft)) {
             m_pattern.m_pLeadLiteral = literal;
             m_pattern.m_pLeadRun = run->m_pelx;
+            if (range && range->IsPlain()) m_pattern.m_pLeadRange = range;
         }
     }
 

@@ -41,6 +41,8 @@ public:
         FLAG_EXTENDED = 32,
     };
     enum { STOCK_COUNT = 17 };
+    // See Regex.h.
+    enum { MAX_NESTING = 200, MAX_NUMBER_BY_NAME = 9999 };
     typedef CMatchResult MatchResult;
 
     // A zero-terminated pattern; null gives a pattern that never matches.
@@ -57,8 +59,15 @@ public:
     // match.
     CMatchResult Match(const CHAR* text, int length, int start = -1, CContext* ctx = nullptr) const;
     CMatchResult Match(const CHAR* text) const { return Match(text, Length(text)); }
+    // The same search without a result object: on success the context
+    // holds the groups (CContext::GetGroup). A context reused this way
+    // searches without allocating once its stacks have grown.
+    bool Find(const CHAR* text, int length, int start, CContext& ctx) const;
 
     const ElxInterface* GetTopElx() const { return m_pTopElx; }
+    // True when the pattern went beyond the limits in Regex.h; it then has
+    // no top element and never matches.
+    bool IsRefused() const { return m_bRefused; }
     int GetFlags() const { return m_nFlags; }
     int GetMaxGroupNumber() const { return m_nMaxNumber; }
     int GetNamedGroupCount() const { return m_nNamedCount; }
@@ -80,6 +89,7 @@ private:
     }
 
     ElxInterface* m_pTopElx = nullptr;
+    bool m_bRefused = false;
     int m_nFlags;
     int m_nMaxNumber = 0;
     int m_nNamedCount = 0;
@@ -94,6 +104,9 @@ private:
     // as in "{[^}]*…": see the search.
     const CStringElxT<CHAR>* m_pLeadLiteral = nullptr;
     const ElxInterface* m_pLeadRun = nullptr;
+    const CRangeElxT<CHAR>* m_pLeadRange = nullptr;  // the run's set, when plain
+    // A literal every match starts with: only its places are tried.
+    const CStringElxT<CHAR>* m_pFirstLiteral = nullptr;
 };
 
 #include "Parser.h"

@@ -19,16 +19,16 @@ int CPatternT<CHAR>::SkipFailedRun(CContext& c, int pos) const {
     if (!m_pLeadLiteral->match(&c)) return pos;
     const int length = m_pLeadLiteral->m_szPattern.GetSize();
     int end = c.m_nCurrentPos;
-    while (m_pLeadRun->match(&c)) end = c.m_nCurrentPos;
+    if (m_pLeadRange)
+        end = m_pLeadRange->RunEnd(static_cast<const CHAR*>(c.m_pText), end, c.m_nTextLength);
+    else
+        while (m_pLeadRun->match(&c)) end = c.m_nCurrentPos;
     return end - length > pos ? end - length : pos;
 }
 
 template <class CHAR>
-CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CContext* ctx) const {
-    CMatchResult result;
-    if (!m_pTopElx || !text || length < 0) return result;
-    CContext local;
-    CContext& c = ctx ? *ctx : local;
+bool CPatternT<CHAR>::Find(const CHAR* text, int length, int start, CContext& c) const {
+    if (!m_pTopElx || !text || length < 0) return false;
     const bool rightLeft = (m_nFlags & FLAG_RIGHT_TO_LEFT) != 0;
     if (start < 0) start = rightLeft ? length : 0;
     if (start > length) start = rightLeft ? length : length + 1;
@@ -52,7 +52,10 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
         const int last = m_requiredLiterals[i]->LastIn(text, length);
         if (last + 1 < farEnd) farEnd = last + 1;
     }
+    const CStringElxT<CHAR>* first = c.m_bShortcuts ? m_pFirstLiteral : nullptr;
     for (int pos = start; rightLeft ? pos > farEnd : pos < farEnd; pos += step) {
+        // Starts where the leading literal does not stand fail at once.
+        if (first && ((pos = first->FirstStartIn(text, length, pos)) < 0 || pos >= farEnd)) break;
         c.m_stack.Clear();
         c.m_captureStack.Clear();
         c.m_captureIndex.Clear();
@@ -79,24 +82,27 @@ CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CCo
         if (c.m_nLastBegin == c.m_nLastEnd && c.m_nCurrentPos == c.m_nLastEnd) continue;
         c.m_nLastBegin = pos;
         c.m_nLastEnd = c.m_nCurrentPos;
+        c.m_nMatchBegin = pos < c.m_nCurrentPos ? pos : c.m_nCurrentPos;
+        c.m_nMatchEnd = pos < c.m_nCurrentPos ? c.m_nCurrentPos : pos;
+        return true;
+    }
+    return false;
+}
 
-        result.Push(1);
-        result.Push(m_nMaxNumber);
-        result.Push(pos < c.m_nCurrentPos ? pos : c.m_nCurrentPos);
-        result.Push(pos < c.m_nCurrentPos ? c.m_nCurrentPos : pos);
-        for (int group = 1; group <= m_nMaxNumber; ++group) {
-            const int rec = c.LatestCapture(group);
-            const int begin = rec >= 0 ? c.m_captureStack[rec + CContext::CAP_BEGIN] : -1;
-            const int end = rec >= 0 ? c.m_captureStack[rec + CContext::CAP_END] : -1;
-            if (end == -1) {
-                result.Push(-1);
-                result.Push(-1);
-            } else {
-                result.Push(begin < end ? begin : end);
-                result.Push(begin < end ? end : begin);
-            }
-        }
-        return result;
+template <class CHAR>
+CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CContext* ctx) const {
+    CMatchResult result;
+    CContext local;
+    CContext& c = ctx ? *ctx : local;
+    if (!Find(text, length, start, c)) return result;
+    result.Reserve(2 * m_nMaxNumber + 4);
+    result.Push(1);
+    result.Push(m_nMaxNumber);
+    for (int group = 0; group <= m_nMaxNumber; ++group) {
+        int begin, end;
+        if (!c.GetGroup(group, begin, end)) begin = end = -1;
+        result.Push(begin);
+        result.Push(end);
     }
     return result;
 }

@@ -1,5 +1,6 @@
 #include "rpc/RpcRequest.h"
 #include "regex/Regex.h"
+#include "rpc/AnswerPatterns.h"
 #include <sstream>
 
 namespace ZorvanRpc {
@@ -24,26 +25,37 @@ std::string BuildRpcRequest(int id, const std::string& method, const std::string
            "\r\nContent-Length: " + std::to_string(static_cast<long>(body.size())) + "\r\n\r\n" + body + "\r\n";
 }
 
+namespace {
+
+// Compiled on first use and only read afterwards, so every thread may search
+// with them at once (each search has its own context).
+struct CompiledAnswerPatterns {
+    CompiledAnswerPatterns()
+        : version(kAnswerPatterns[ANSWER_VERSION].text, kAnswerPatternFlags),
+          code(kAnswerPatterns[ANSWER_CODE].text, kAnswerPatternFlags),
+          id(kAnswerPatterns[ANSWER_ID].text, kAnswerPatternFlags),
+          result(kAnswerPatterns[ANSWER_RESULT].text, kAnswerPatternFlags) {}
+    CPatternA version, code, id, result;
+};
+
+} // namespace
+
 void ParseRpcResult(const std::string& answer, std::string& result)
 {
-    static const char* const patterns[] = {
-        "{[^}]*\"version\":\\s*\"((?>\\\\\"|[^\"\\\\])*)\"[^}]*}",
-        "{[^}]*\"code\":\\s*(\\d+)[^}]*\\}",
-        "{[^}]*\"id\":\\s*(\\d+)[^\\}]*}",
-        "{[^}]*\"result\":\\s*\"((?>\\\\\"|[^\"\\\\])*)\"[^}]*}",
-    };
+    static const CompiledAnswerPatterns compiled;
+    const CPatternA* const patterns[] = {&compiled.version, &compiled.code, &compiled.id, &compiled.result};
     result.clear();
     const int length = static_cast<int>(answer.size());
-    for (const char* text : patterns) {
-        const CPatternA pattern(text, CPatternA::FLAG_IGNORECASE);
-        const CMatchResult match = pattern.Match(answer.c_str(), length);
-        if (!match.IsMatched()) {
+    CContext context;
+    for (const CPatternA* pattern : patterns) {
+        context.Forget();
+        int begin, end;
+        if (!pattern->Find(answer.c_str(), length, -1, context) || !context.GetGroup(1, begin, end)) {
             result.clear();
             return;
         }
         // The last pattern's group 1 is the result; the others only gate it.
-        result.assign(answer, static_cast<size_t>(match.GetGroupStart(1)),
-                      static_cast<size_t>(match.GetGroupEnd(1) - match.GetGroupStart(1)));
+        result.assign(answer, static_cast<size_t>(begin), static_cast<size_t>(end - begin));
     }
 }
 

@@ -66,8 +66,11 @@ class RankStoreTest(unittest.TestCase):
         self.assertEqual(self.store.lookup("http://b.com/", "x")[1], "1,234")
         self.store.import_csv(self.csv("c.com,7\n"))
         self.assertEqual(self.ranks("b.com", "c.com", "d.com"), [8, 7, 9])
+        # Ranks in other digits would not come back as the digits the
+        # client reads; superscripts are digits that int() refuses.
         for text in ("a.com,1\nb.com\n", "a.com,1\nb.com,first\n",
-                     "a.com,0\n", "a.com,1\n,2\n"):
+                     "a.com,0\n", "a.com,1\n,2\n", "a.com,\u0663\n",
+                     "a.com,1\n\u00b2,b.com\n"):
             with self.subTest(text), self.assertRaises(StoreError):
                 self.store.import_csv(self.csv(text))
             self.assertEqual(self.ranks("c.com", "a.com"), [7, 9])

@@ -1,10 +1,13 @@
 #include "RegexTestSupport.h"
 
+#include "rpc/AnswerPatterns.h"
+
 // The patterns the system compiles.
-const char* const kVersion = R"re({[^}]*"version":\s*"((?>\\"|[^"\\])*)"[^}]*})re";
-const char* const kCode = R"({[^}]*"code":\s*(\d+)[^}]*\})";
-const char* const kId = R"({[^}]*"id":\s*(\d+)[^\}]*})";
-const char* const kResult = R"re({[^}]*"result":\s*"((?>\\"|[^"\\])*)"[^}]*})re";
+using ZorvanRpc::kAnswerPatterns;
+const char* const kVersion = kAnswerPatterns[ZorvanRpc::ANSWER_VERSION].text;
+const char* const kCode = kAnswerPatterns[ZorvanRpc::ANSWER_CODE].text;
+const char* const kId = kAnswerPatterns[ZorvanRpc::ANSWER_ID].text;
+const char* const kResult = kAnswerPatterns[ZorvanRpc::ANSWER_RESULT].text;
 const char* const kInstaller = R"((?:(?:.*)\.tmp|(?:.*)\.msi))";
 
 TYPED_TEST(RegexTest, SystemPatterns) {
@@ -98,7 +101,15 @@ TYPED_TEST(RegexTest, Quantifiers) {
         {"a*+a", 0, "aaa", {}},
         {"a?+b", 0, "ab", {0, 2}},
         {"(ab)+", 0, "ababa", {0, 4, 2, 4}},
-        {"(a|ab)*c", 0, "abac", {0, 4, 2, 3}},
+        // A greedy repetition backs off by asking its last iteration for
+        // another way or giving it back; it never grows again after that.
+        {"(a|ab)*c", 0, "abac", {2, 4, 2, 3}},
+        {"(?:a|ab)*$", 0, "aba", {2, 3}},
+        {"(a|ab)*$", 0, "abab", {2, 4, 2, 4}},
+        {"^(?:a|ab)*$", 0, "aba", {}},
+        {"(?:a|ab)*b$", 0, "abab", {2, 4}},
+        {"(?:a|ab)*c", 0, "abc", {0, 3}},
+        {"(?:ab|a)*c", 0, "abac", {0, 4}},
         {"(a|)*b", 0, "aab", {0, 3, 1, 2}},
         {"(a*)*b", 0, "aab", {0, 3, 0, 2}},
         {"(?:a|b)*?b", 0, "aab", {0, 3}},
@@ -146,8 +157,10 @@ TYPED_TEST(RegexTest, GroupsAndBackReferences) {
         {R"((?'x'a)(?<y>b)\g<y>)", 0, "abb", {0, 3, 0, 1, 1, 2}},
         {"(?<x>a)|(?<x>b)", 0, "b", {0, 1, 0, 1}},
         {"(?<2>a)(b)", 0, "ab", {0, 2, 1, 2, 0, 1}},
-        // A name of too many digits is a plain name.
-        {R"((?<123456789>a)(b)\k<123456789>)", 0, "aba", {0, 3, 1, 2, 0, 1}},
+        // A condition on a group number, however large, tests that group.
+        {R"((?(10000)\d+|b))", 0, "10000b", {5, 6}},
+        {R"((?(9999)\d+|b))", 0, "9999b", {4, 5}},
+        {R"((a)\k<10000>)", 0, "aa", {}},
         {R"((a)\k<nobody>)", 0, "aa", {}},
         {R"(\k)", 0, "k", {0, 1}},
         {R"(\0)", 0, "ab", {0, 0}},

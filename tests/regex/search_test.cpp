@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "rpc/AnswerPatterns.h"
+
 // Steps through a text the way a caller collecting every match does, reusing
 // one context.
 template <class CHAR>
@@ -57,17 +59,35 @@ TEST(RegexSearchTest, OnePatternServesManyContexts) {
     EXPECT_EQ(-1, r2.GetGroupStart(2));
 }
 
-// Nesting and recursion that would overflow a native stack with a naive
-// recursive matcher.
-TEST(RegexLimitTest, DeepNestingCompilesAndMatches) {
-    const std::string deep = std::string(5000, '(') + "a" + std::string(5000, ')');
-    CPatternA p(deep.c_str());
-    // Beyond the nesting limit a "(" is literal text.
-    const std::string text = std::string(4800, '(') + "a";
-    const CMatchResult r = p.Match(text.c_str());
-    ASSERT_TRUE(r.IsMatched());
-    EXPECT_EQ(static_cast<int>(text.size()), r.GetGroupEnd(0));
-    EXPECT_GT(r.MaxGroupNumber(), 100);
+// Patterns up to the limits compile and mean what they say; beyond them they
+// are refused and match nothing, not even the text they would have read as
+// literal.
+TEST(RegexLimitTest, PatternsBeyondTheLimitsAreRefused) {
+    const int deepest = CPatternA::MAX_NESTING;
+    const struct {
+        std::string pattern, text;
+        int highest;  // highest group, which captures the whole text; -1: refused
+    } cases[] = {
+        {std::string(deepest, '(') + "a" + std::string(deepest, ')'), "a", deepest},
+        {std::string(deepest + 1, '(') + "a" + std::string(deepest + 1, ')'), "a", -1},
+        {std::string(5000, '(') + "a", std::string(4800, '(') + "a", -1},
+        {"(?:" + std::string(deepest - 1, '(') + "a" + std::string(deepest - 1, ')') + ")", "a", deepest - 1},
+        {"(?=" + std::string(deepest, '(') + "a" + std::string(deepest, ')') + ")a", "a", -1},
+        {"(?<9999>a)", "a", 9999},
+        {"(?<10000>a)", "a", -1},
+        {"(?'4294967297'a)", "a", -1},
+        {"x(?P<123456789>a)", "xa", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern.substr(0, 24));
+        CPatternA p(c.pattern.c_str());
+        EXPECT_EQ(c.highest < 0, p.IsRefused());
+        const CMatchResult r = p.Match(c.text.c_str());
+        EXPECT_EQ(c.highest >= 0, r.IsMatched());
+        if (c.highest < 0) continue;
+        EXPECT_EQ(c.highest, r.MaxGroupNumber());
+        EXPECT_EQ(static_cast<int>(c.text.size()), r.GetGroupEnd(c.highest));
+    }
 }
 
 TEST(RegexLimitTest, DeepRecursionIsBounded) {
@@ -88,28 +108,30 @@ TEST(RegexLimitTest, DeepRecursionIsBounded) {
 
 TEST(RegexLimitTest, LongTextNeedsNoNativeStack) {
     const std::string text = "{\"result\":\"" + std::string(1 << 20, 'x') + "\"}";
-    CPatternA p(R"re({[^}]*"result":\s*"((?>\\"|[^"\\])*)"[^}]*})re", CPatternA::FLAG_IGNORECASE);
+    CPatternA p(ZorvanRpc::kAnswerPatterns[ZorvanRpc::ANSWER_RESULT].text, ZorvanRpc::kAnswerPatternFlags);
     const CMatchResult r = p.Match(text.c_str());
     EXPECT_EQ(11, r.GetGroupStart(1));
     EXPECT_EQ(11 + (1 << 20), r.GetGroupEnd(1));
 }
 
 TEST(RegexLimitTest, StepLimitAbortsExponentialSearch) {
-    CPatternA p("(a*)*(b|c)");
+    // Every one of the 2^40 ways through the fixed count is tried.
+    CPatternA p("(?:a|a){40}(b|c)");
     const std::string text(40, 'a');
     CContext ctx;
     ctx.SetStepLimit(100000);
     EXPECT_FALSE(p.Match(text.c_str(), 40, -1, &ctx).IsMatched());
     EXPECT_TRUE(ctx.IsAborted());
     // Within the limit, the same context finds what there is to find.
-    EXPECT_TRUE(p.Match("aab", 3, -1, &ctx).IsMatched());
+    const std::string found = text + "b";
+    EXPECT_TRUE(p.Match(found.c_str(), 41, -1, &ctx).IsMatched());
     EXPECT_FALSE(ctx.IsAborted());
 }
 
 // Every opening brace of a hostile answer starts an attempt that fails after
 // scanning to the end; only the last opening leads to the member.
 TEST(RegexLimitTest, ManyOpeningsBeforeTheMember) {
-    CPatternA p(R"({[^}]*"code":\s*(\d+)[^}]*\})", CPatternA::FLAG_IGNORECASE);
+    CPatternA p(ZorvanRpc::kAnswerPatterns[ZorvanRpc::ANSWER_CODE].text, ZorvanRpc::kAnswerPatternFlags);
     const std::string names = R"("version":"code":"id":"result":})";
     const std::string hostile = std::string(1 << 16, '{') + names;
     EXPECT_FALSE(p.Match(hostile.c_str()).IsMatched());
@@ -117,4 +139,41 @@ TEST(RegexLimitTest, ManyOpeningsBeforeTheMember) {
     const CMatchResult r = p.Match(text.c_str());
     EXPECT_EQ(static_cast<int>(hostile.size()), r.GetGroupStart(0));
     EXPECT_EQ(static_cast<int>(text.size()) - 3, r.GetGroupStart(1));
+}
+
+// The search's shortcuts (leading and required literals, runs of one set
+// taken in one scan and backed off to the next literal) give exactly what the
+// plain element-by-element search gives, on seeded random pairs built from
+// the pieces the shortcuts look for.
+TEST(RegexShortcutTest, AgreesWithThePlainSearch) {
+    static const char* const pieces[] = {
+        "{", "}", "[^}]*", "[^}]+", "\"a\":", "\"A\"", "\\s*", "\"", "(", ")", "|", "*", "+", "?", "a", "b",
+        "(?>\\\\\"|[^\"\\\\])*", "\\d+", "[ab]{0,2}", "x", ".", "[^a]*", "(?:", "$", "\\}", "[^}]{1,3}",
+    };
+    static const char textUnits[] = "{}\"aAbx:1 \\";
+    unsigned seed = 12345;
+    auto next = [&seed](unsigned range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % range;
+    };
+    int matched = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string pattern;
+        for (unsigned n = 1 + next(8); n > 0; --n) pattern += pieces[next(sizeof(pieces) / sizeof(pieces[0]))];
+        std::string text;
+        for (unsigned n = next(40); n > 0; --n) text += textUnits[next(sizeof(textUnits) - 1)];
+        const int flags = next(2) ? CPatternA::FLAG_IGNORECASE : 0;
+        SCOPED_TRACE(pattern + " on " + text);
+        CPatternA p(pattern.c_str(), flags);
+        CContext quick, plain;
+        plain.m_bShortcuts = false;
+        const int length = static_cast<int>(text.size());
+        const CMatchResult a = p.Match(text.c_str(), length, -1, &quick);
+        const CMatchResult b = p.Match(text.c_str(), length, -1, &plain);
+        ASSERT_EQ(Groups<char>(b), Groups<char>(a));
+        matched += a.IsMatched();
+    }
+    // The pairs exercise both outcomes.
+    EXPECT_GT(matched, 300);
+    EXPECT_LT(matched, 2700);
 }
