@@ -16,15 +16,24 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # .def exports of stdcall functions without decorations.
   set(CMAKE_SHARED_LINKER_FLAGS "${CMAKE_SHARED_LINKER_FLAGS} -Wl,--kill-at")
   set(ZR_WIDL_ARCH --win32)
-  set(ZR_RUNS_HERE OFF)
+  # 32-bit type libraries come with wine32; the 64-bit ones serve for
+  # compiling when it is missing.
+  set(ZR_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+  if(NOT EXISTS ${ZR_WINE_TLB_DIR}/stdole2.tlb)
+    set(ZR_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+  endif()
+  # The 32-bit regsvr32 of the WoW64 prefix: registration lands in the 32-bit view.
+  set(ZR_REGSVR32 C:/windows/syswow64/regsvr32.exe)
 else()
   set(ZR_WIDL_ARCH --win64)
-  set(ZR_RUNS_HERE ON)
+  set(ZR_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+  set(ZR_REGSVR32 C:/windows/system32/regsvr32.exe)
 endif()
+# Both builds run their tests under Wine, the 32-bit one in WoW64.
+set(ZR_RUNS_HERE ON)
 
 find_program(WIDL NAMES widl ${ZR_TRIPLE}-widl REQUIRED)
 set(ZR_WINE_IDL_DIR /usr/include/wine/wine/windows)
-set(ZR_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 
 # zr_widl(<name> <idl> [TLB]): header, IID definitions and optionally a type
 # library from one IDL file, into the current binary folder.

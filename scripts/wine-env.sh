@@ -1,6 +1,6 @@
 # Sourced by the test and demo scripts: a private Wine prefix with its own
 # Xvfb display and one wineserver kept alive for the whole run.
-#   wine_up <keepalive.exe>   wine_down
+#   wine_up <keepalive.exe>   wine_down   wine32_problem
 # Wine's background processes inherit the streams of whoever starts them first;
 # they are started here with every stream on /dev/null, or CTest would wait on them.
 
@@ -39,5 +39,22 @@ wine_down() {
   if [ -n "${ZR_XVFB_PID:-}" ]; then kill "$ZR_XVFB_PID" 2>/dev/null || true; fi
   case "$WINEPREFIX" in /tmp/zorvan-wine.*) rm -rf "$WINEPREFIX" || true ;; esac
   unset WINEPREFIX ZR_KEEPALIVE_PID ZR_XVFB_PID
+  return 0
+}
+
+# Why 32-bit programs cannot run under Wine here, in a few words; nothing when
+# they can (wine32 installed and its loader starts).
+wine32_problem() {
+  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    echo "wine32:i386 is not installed"
+    return 0
+  fi
+  local out
+  if ! out=$(/usr/lib/wine/wine --version 2>&1 </dev/null); then
+    case "$out" in
+      *"Exec format error"*) echo "this kernel does not execute 32-bit programs (Exec format error from /usr/lib/wine/wine)" ;;
+      *) echo "the 32-bit Wine loader does not start: $(printf '%s' "$out" | tail -n1)" ;;
+    esac
+  fi
   return 0
 }
