@@ -63,8 +63,9 @@ void ExpectRegistered(HKEY root)
         EXPECT_EQ(g.second, Snapshot(root, kClasses + L"\\" + g.first, g.first, kOwnView));
         // Class keys are kept apart per view (ProgIDs and AppIDs are shared);
         // per-user ones only on some systems.
-        if (root == HKEY_LOCAL_MACHINE && g.first.rfind(L"CLSID\\", 0) == 0)
+        if (root == HKEY_LOCAL_MACHINE && g.first.rfind(L"CLSID\\", 0) == 0) {
             EXPECT_FALSE(KeyExists(root, kClasses + L"\\" + g.first, kOtherView)) << "other view: " << g.first.c_str();
+        }
     }
     EXPECT_EQ((Lines{kPluginKey, kPluginKey + L"|(default)=sz:ZorvanRank plugin",
                      kPluginKey + L"|DisplayPostinstallBalloon=dword:00000001"}),
