@@ -11,11 +11,6 @@ export HOME=${HOME:-/root}
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${ZR_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh"
-
-echo "== pattern matcher (native)"
-"$out/native/bench/regex_bench" --benchmark_min_time=0.2
-
 source "$root/scripts/wine-env.sh"
 case "${ZR_ARCH:-x86_64}" in
   x86_64) arch_dir=x64 ;;
@@ -25,6 +20,11 @@ case "${ZR_ARCH:-x86_64}" in
     if [ -n "$problem" ]; then echo "bench: the i686 programs cannot run: $problem"; exit 1; fi ;;
   *) echo "bench: ZR_ARCH is x86_64 or i686, not ${ZR_ARCH}"; exit 2 ;;
 esac
+bash "$root/scripts/build.sh"
+
+echo "== pattern matcher (native)"
+"$out/native/bench/regex_bench" --benchmark_min_time=0.2
+
 rs_dir="$out/bench-rank-service"
 trap 'wine_down; bash "$root/scripts/rank-service.sh" stop "$rs_dir"' EXIT
 # The local rank service for the lookup's latency, knowing example.com.
