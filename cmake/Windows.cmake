@@ -4,8 +4,10 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN
 add_compile_options(-Wall -Wextra
   # Wine's dbghelp cannot read DWARF 5, GCC 12's default.
   -gdwarf-4
-  # Keep every frame visible to the stack walk.
-  -fno-optimize-sibling-calls -fno-omit-frame-pointer
+  # Keep every frame visible to the stack walk. Without the last one, 32-bit
+  # GCC moves unlikely paths (every throw) to separate "cold" parts, which
+  # Wine's dbghelp cannot name (only a function's first address range counts).
+  -fno-optimize-sibling-calls -fno-omit-frame-pointer -fno-reorder-blocks-and-partition
   # Machine faults are turned into C++ exceptions: every instruction may throw.
   -fnon-call-exceptions)
 # Static: the binaries must need nothing but system DLLs.
