@@ -4,8 +4,10 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN
 add_compile_options(-Wall -Wextra
   # Wine's dbghelp cannot read DWARF 5, GCC 12's default.
   -gdwarf-4
-  # Keep every frame visible to the stack walk.
-  -fno-optimize-sibling-calls -fno-omit-frame-pointer
+  # Keep every frame visible to the stack walk. Without the last one, 32-bit
+  # GCC moves unlikely paths (every throw) to separate "cold" parts, which
+  # Wine's dbghelp cannot name (only a function's first address range counts).
+  -fno-optimize-sibling-calls -fno-omit-frame-pointer -fno-reorder-blocks-and-partition
   # Machine faults are turned into C++ exceptions: every instruction may throw.
   -fnon-call-exceptions)
 # Static: the binaries must need nothing but system DLLs.
@@ -16,15 +18,24 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # .def exports of stdcall functions without decorations.
   set(CMAKE_SHARED_LINKER_FLAGS "${CMAKE_SHARED_LINKER_FLAGS} -Wl,--kill-at")
   set(ZR_WIDL_ARCH --win32)
-  set(ZR_RUNS_HERE OFF)
+  # 32-bit type libraries come with wine32; the 64-bit ones serve for
+  # compiling when it is missing.
+  set(ZR_WINE_TLB_DIR /usr/lib/i386-linux-gnu/wine/i386-windows)
+  if(NOT EXISTS ${ZR_WINE_TLB_DIR}/stdole2.tlb)
+    set(ZR_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+  endif()
+  # The 32-bit regsvr32 of the WoW64 prefix: registration lands in the 32-bit view.
+  set(ZR_REGSVR32 C:/windows/syswow64/regsvr32.exe)
 else()
   set(ZR_WIDL_ARCH --win64)
-  set(ZR_RUNS_HERE ON)
+  set(ZR_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+  set(ZR_REGSVR32 C:/windows/system32/regsvr32.exe)
 endif()
+# Both builds run their tests under Wine, the 32-bit one in WoW64.
+set(ZR_RUNS_HERE ON)
 
 find_program(WIDL NAMES widl ${ZR_TRIPLE}-widl REQUIRED)
 set(ZR_WINE_IDL_DIR /usr/include/wine/wine/windows)
-set(ZR_WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 
 # zr_widl(<name> <idl> [TLB]): header, IID definitions and optionally a type
 # library from one IDL file, into the current binary folder.

@@ -1,6 +1,6 @@
 # zr_add_test(<name> SOURCES ... [LIBS ...] [FIXTURES ...] [LOCK ...])
-# One test program, run by CTest: natively, or under Wine in the 64-bit
-# cross build (the 32-bit one is only built).
+# One test program, run by CTest: natively, or under Wine in the cross builds
+# (the 32-bit one through WoW64).
 function(zr_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;FIXTURES;LOCK" ${ARGN})
   add_executable(${name} ${T_SOURCES})

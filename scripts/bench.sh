@@ -4,12 +4,22 @@
 # rank lookup's latency stage by stage, the throughput of many tabs at once
 # and the process's resources over many lookups and plug-in lifecycles.
 #   ZR_BENCH_LOOKUPS / ZR_BENCH_CYCLES: how many for the resources (10000, 1000)
+#   ZR_ARCH: which build's programs run under Wine, x86_64 (default) or i686
 set -euo pipefail
 # Wine and ccache keep their state under HOME; CI may run without one.
 export HOME=${HOME:-/root}
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${ZR_BUILD_DIR:-$root/build}
 bash "$root/scripts/setup.sh"
+source "$root/scripts/wine-env.sh"
+case "${ZR_ARCH:-x86_64}" in
+  x86_64) arch_dir=x64 ;;
+  i686)
+    arch_dir=i686
+    problem=$(wine32_problem)
+    if [ -n "$problem" ]; then echo "bench: the i686 programs cannot run: $problem"; exit 1; fi ;;
+  *) echo "bench: ZR_ARCH is x86_64 or i686, not ${ZR_ARCH}"; exit 2 ;;
+esac
 bash "$root/scripts/build.sh"
 
 # Every benchmark prints its goal ratios on lines starting "goal: "; they are
@@ -18,7 +28,6 @@ goals=$(mktemp)
 echo "== pattern matcher (native)"
 "$out/native/bench/regex_bench" --benchmark_min_time=0.2 | tee -a "$goals"
 
-source "$root/scripts/wine-env.sh"
 rs_dir="$out/bench-rank-service"
 trap 'wine_down; bash "$root/scripts/rank-service.sh" stop "$rs_dir"; rm -f "$goals"' EXIT
 # The local rank service for the lookup's latency, knowing example.com.
@@ -27,8 +36,8 @@ wine_up "$out/x64/tests/wine/keepalive.exe"
 # The toolbar host logs every event on stdout with a time stamp: left out.
 run() { # title, program, args...
   local title=$1 program=$2; shift 2
-  echo "== $title (under Wine)"
-  timeout 900 wine "$out/x64/bench/$program" "$@" 2>/dev/null </dev/null |
+  echo "== $title (under Wine, ${ZR_ARCH:-x86_64})"
+  timeout 900 wine "$out/$arch_dir/bench/$program" "$@" 2>/dev/null </dev/null |
     tr -d '\r' | grep -v -E '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} ' | tee -a "$goals" || echo "$program: exit status $?"
 }
 run "window thread" window_thread_bench.exe

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything: the 64-bit Windows build (run under Wine), the 32-bit
-# Windows build (the shipping target, compiled and linked only) and the native
-# build of the pieces without Windows calls.
+# Builds everything: the 64-bit Windows build, the 32-bit Windows build (the
+# shipping target; both run under Wine) and the native build of the pieces
+# without Windows calls.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${ZR_BUILD_DIR:-$root/build}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test: the 64-bit
-# Windows build under Wine, and the native build.
+# Windows build under Wine, then the 32-bit one in the same prefix (WoW64),
+# and the native build.
 set -euo pipefail
 # Wine and ccache keep their state under HOME; CI may run without one.
 export HOME=${HOME:-/root}
@@ -16,6 +17,12 @@ wine_up "$out/x64/tests/wine/keepalive.exe"
 status=0
 echo "== tests under Wine (x86_64)"
 ctest --test-dir "$out/x64" --output-on-failure -j2 || status=1
+# Whenever 32-bit programs can run, the 32-bit suite is part of the run.
+wine32=$(wine32_problem)
+if [ -z "$wine32" ]; then
+  echo "== tests under Wine (i686, WoW64)"
+  ctest --test-dir "$out/i686" --output-on-failure -j2 || status=1
+fi
 echo "== native tests"
 ctest --test-dir "$out/native" --output-on-failure -j2 || status=1
 
@@ -31,5 +38,8 @@ if CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1 cmake -S "$root" -B "$out/fuzz" -G Ni
 else
   tail -n 40 "$out/fuzz.log" 2>/dev/null || true
   echo "fuzz build failed"; status=1
+fi
+if [ -n "$wine32" ]; then
+  echo "== NOT RUN: the 32-bit suite (i686 under Wine), because $wine32"
 fi
 exit $status

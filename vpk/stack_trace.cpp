@@ -81,20 +81,26 @@ char* write_stack_trace_locked(const ProcessLogDebugHelp& help, char* out, char*
             break;
         }
         const DWORD_PTR pc = static_cast<DWORD_PTR>(frame.AddrPC.Offset);
+        // Every frame's address is a return address (a fault's is made one by
+        // the translator). After a call to a function that does not return it
+        // is the first byte past the caller, which 32-bit GCC does not pad with
+        // a nop as the 64-bit one does: names and lines are looked up at the
+        // call instruction itself, one byte back.
+        const DWORD_PTR site = pc - 1;
 
         memset(&module_info, 0, sizeof module_info);
         module_info.SizeOfStruct = sizeof module_info;
-        bool known = help.SymGetModuleInfo(process, pc, &module_info);
+        bool known = help.SymGetModuleInfo(process, site, &module_info);
         if (!known && help.RefreshModuleList) {
             help.RefreshModuleList(process);
-            known = help.SymGetModuleInfo(process, pc, &module_info);
+            known = help.SymGetModuleInfo(process, site, &module_info);
         }
         if (known) {
             out = put(out, end, "%s ", file_part(module_info.ImageName));
         } else {
             MODULEINFO info;
             char file_name[MAX_PATH];
-            if (find_module_of(reinterpret_cast<const void*>(pc), &info, file_name))
+            if (find_module_of(reinterpret_cast<const void*>(site), &info, file_name))
                 out = put(out, end, "%s!%llx ", file_part(file_name),
                           static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll)));
             else
@@ -104,16 +110,20 @@ char* write_stack_trace_locked(const ProcessLogDebugHelp& help, char* out, char*
         memset(&symbol_buffer, 0, sizeof symbol_buffer);
         symbol_buffer.symbol.SizeOfStruct = sizeof(IMAGEHLP_SYMBOL);
         symbol_buffer.symbol.MaxNameLength = 256;
+        // Displacements are shown from the return address, as the walk gives it.
         DWORD_PTR symbol_displacement = 0;
-        if (help.SymGetSymFromAddr(process, pc, &symbol_displacement, &symbol_buffer.symbol))
+        if (help.SymGetSymFromAddr(process, site, &symbol_displacement, &symbol_buffer.symbol)) {
+            ++symbol_displacement;
             out = put(out, end, ": %s", symbol_buffer.symbol.Name);
-        else
+        } else {
             out = put(out, end, ": 0x%08llX", static_cast<unsigned long long>(pc));
+        }
 
         memset(&line, 0, sizeof line);
         line.SizeOfStruct = sizeof line;
         DWORD line_displacement = 0;
-        if (help.SymGetLineFromAddr(process, pc, &line_displacement, &line) && line.FileName) {
+        if (help.SymGetLineFromAddr(process, site, &line_displacement, &line) && line.FileName) {
+            ++line_displacement;
             char file[MAX_PATH + 1];
             lstrcpynA(file, file_part(line.FileName), sizeof file);
             out = put(out, end, ": \"%s\"(%lu + 0x%lX)", file, static_cast<unsigned long>(line.LineNumber),

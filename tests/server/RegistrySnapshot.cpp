@@ -7,9 +7,9 @@ namespace {
 
 struct Key_ {
     HKEY h = nullptr;
-    Key_(HKEY root, const std::wstring& path)
+    Key_(HKEY root, const std::wstring& path, REGSAM view)
     {
-        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) h = nullptr;
+        if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) h = nullptr;
     }
     ~Key_()
     {
@@ -50,9 +50,9 @@ std::wstring ValueText(DWORD type, const std::vector<BYTE>& data)
     return out;
 }
 
-void Walk(HKEY root, const std::wstring& path, const std::wstring& shown, std::vector<std::wstring>& out)
+void Walk(HKEY root, const std::wstring& path, const std::wstring& shown, REGSAM view, std::vector<std::wstring>& out)
 {
-    Key_ key(root, path);
+    Key_ key(root, path, view);
     if (!key.h) return;
     out.push_back(shown);
     wchar_t name[16384];
@@ -70,22 +70,22 @@ void Walk(HKEY root, const std::wstring& path, const std::wstring& shown, std::v
         if (RegEnumKeyExW(key.h, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         subkeys.emplace_back(name, length);
     }
-    for (const auto& s : subkeys) Walk(root, path + L"\\" + s, shown + L"\\" + s, out);
+    for (const auto& s : subkeys) Walk(root, path + L"\\" + s, shown + L"\\" + s, view, out);
 }
 
 }  // namespace
 
-std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const std::wstring& prefix)
+std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const std::wstring& prefix, REGSAM view)
 {
     std::vector<std::wstring> out;
-    Walk(root, path, prefix, out);
+    Walk(root, path, prefix, view, out);
     std::sort(out.begin(), out.end());
     return out;
 }
 
-bool KeyExists(HKEY root, const std::wstring& path)
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view)
 {
-    return Key_(root, path).h != nullptr;
+    return Key_(root, path, view).h != nullptr;
 }
 
 PrivateKey::PrivateKey(const wchar_t* name)

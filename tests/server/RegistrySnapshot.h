@@ -12,9 +12,11 @@ namespace servertest {
 
 // Lines for root\path and everything below it, each path relative to
 // root\path and starting with prefix; empty when the key does not exist.
-std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const std::wstring& prefix);
+// view: 0 for the process's own, or KEY_WOW64_32KEY / KEY_WOW64_64KEY.
+std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const std::wstring& prefix,
+                                   REGSAM view = 0);
 
-bool KeyExists(HKEY root, const std::wstring& path);
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
 
 // A key of the test's own, HKEY_CURRENT_USER\Software\ZorvanServerTests\<name>-<pid>,
 // deleted with everything below it at the start and at the end.

@@ -22,6 +22,13 @@ const std::wstring kLibId = ZORVANRANK_LIBID_TEXT;
 const std::wstring kPluginKey = L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\" + kClsid;
 // Machine-wide below HKEY_LOCAL_MACHINE, per user below HKEY_CURRENT_USER.
 const std::wstring kClasses = L"Software\\Classes";
+// A browser finds the classes of its own bitness only: the 32-bit library
+// registers in the 32-bit view (WOW6432Node), the 64-bit one in the 64-bit view.
+#ifdef _WIN64
+const REGSAM kOwnView = KEY_WOW64_64KEY, kOtherView = KEY_WOW64_32KEY;
+#else
+const REGSAM kOwnView = KEY_WOW64_32KEY, kOtherView = KEY_WOW64_64KEY;
+#endif
 
 // The class keys below a classes root, one group per top-level key.
 std::vector<std::pair<std::wstring, Lines>> ExpectedClasses()
@@ -52,7 +59,14 @@ std::vector<std::pair<std::wstring, Lines>> ExpectedClasses()
 
 void ExpectRegistered(HKEY root)
 {
-    for (const auto& g : ExpectedClasses()) EXPECT_EQ(g.second, Snapshot(root, kClasses + L"\\" + g.first, g.first));
+    for (const auto& g : ExpectedClasses()) {
+        EXPECT_EQ(g.second, Snapshot(root, kClasses + L"\\" + g.first, g.first, kOwnView));
+        // Class keys are kept apart per view (ProgIDs and AppIDs are shared);
+        // per-user ones only on some systems.
+        if (root == HKEY_LOCAL_MACHINE && g.first.rfind(L"CLSID\\", 0) == 0) {
+            EXPECT_FALSE(KeyExists(root, kClasses + L"\\" + g.first, kOtherView)) << "other view: " << g.first.c_str();
+        }
+    }
     EXPECT_EQ((Lines{kPluginKey, kPluginKey + L"|(default)=sz:ZorvanRank plugin",
                      kPluginKey + L"|DisplayPostinstallBalloon=dword:00000001"}),
               Snapshot(HKEY_CURRENT_USER, kPluginKey, kPluginKey));
@@ -60,7 +74,9 @@ void ExpectRegistered(HKEY root)
 
 void ExpectUnregistered(HKEY root)
 {
-    for (const auto& g : ExpectedClasses()) EXPECT_FALSE(KeyExists(root, kClasses + L"\\" + g.first)) << g.first.c_str();
+    for (const auto& g : ExpectedClasses())
+        for (REGSAM view : {kOwnView, kOtherView})
+            EXPECT_FALSE(KeyExists(root, kClasses + L"\\" + g.first, view)) << g.first.c_str() << " view " << view;
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kPluginKey));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID")) << "shared parents stay";
 }

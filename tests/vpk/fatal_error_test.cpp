@@ -32,9 +32,10 @@ TEST_P(fatal_error_button, shows_the_box_and_ends_the_process_with_the_code)
     ASSERT_TRUE(started);
     vpk::unique_handle process(pi.hProcess), thread(pi.hThread);
 
-    // Wait for the box, check its text and press OK.
+    // Wait for the box, check its text and press OK. The box exists before
+    // its text is set; it is shown only after that.
     HWND box = nullptr;
-    for (int i = 0; i < 300 && !box; ++i) {
+    for (int i = 0; i < 300 && !(box && IsWindowVisible(box)); ++i) {
         Sleep(100);
         box = FindWindowW(L"#32770", L"vpk.fatal");
     }
