@@ -45,7 +45,7 @@ std::string Narrow(const std::wstring& text, UINT codePage)
     if (text.empty()) return std::string();
     std::string out(text.size(), '\0');
     int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0],
-                                static_cast<int>(out.size()), nullptr, nullptr);
+        static_cast<int>(out.size()), nullptr, nullptr);
     if (n == 0) vpk::throw_last_error();
     out.resize(static_cast<size_t>(n));
     return out;
@@ -190,16 +190,13 @@ void CZorvanRankPluginImpl::Uninitialize(IPlugin_body_)
     worker_.wait_idle(kDrainTimeoutMs);
 }
 
-HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnBeforeNavigate2(IDispatch* pDisp, VARIANT* URL,
-                                                                   VARIANT*, VARIANT*, VARIANT*,
-                                                                   VARIANT*, VARIANT_BOOL*)
+HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnBeforeNavigate2(
+    IDispatch* pDisp, VARIANT* URL, VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT_BOOL*)
 {
     try {
         if (!pDisp) return S_OK;
         ATL::CComPtr<IWebBrowser2> target;
-        if (FAILED(pDisp->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&target))) ||
-            !target)
-            return S_OK;
+        if (FAILED(pDisp->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&target))) || !target) return S_OK;
         // Frames fire with their own browser object: only the tab's top-level
         // navigation moves the referrer.
         if (target != browser_) return S_OK;
@@ -244,8 +241,8 @@ HRESULT STDMETHODCALLTYPE CZorvanRankPluginImpl::OnDocumentComplete(IDispatch*, 
         statusBar_.SetPageUrl(location);
         // Stamped first: the worker runs at a higher priority and may start at once.
         ZorvanRpc::TraceLookup(ZorvanRpc::LookupStage::posted, this);
-        worker_.post(std::make_unique<vpk::mem_fun_0<CZorvanRankPluginImpl, void>>(
-            this, &CZorvanRankPluginImpl::RequestRank));
+        worker_.post(
+            std::make_unique<vpk::mem_fun_0<CZorvanRankPluginImpl, void>>(this, &CZorvanRankPluginImpl::RequestRank));
         return S_OK;
     } catch (...) {
         return vpk::caught_hresult();
@@ -272,7 +269,7 @@ void CZorvanRankPluginImpl::AttachStatusBar(HWND statusBar)
             if (vpk::module* m = vpk::module::instance())
                 m->log_notice_f(L"ZorvanRank: the status bar 0x%p belongs to another thread; "
                                 L"the rank pane is not shown in it.",
-                                static_cast<void*>(statusBar));
+                    static_cast<void*>(statusBar));
         }
         return;
     }

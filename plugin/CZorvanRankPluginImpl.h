@@ -22,8 +22,8 @@ class ATL_NO_VTABLE CZorvanRankPluginImpl
     : public vpk::atl_com_object_root<ATL::CComSingleThreadModel>,
       public ATL::CComCoClass<CZorvanRankPluginImpl, &CLSID_ZorvanRankPluginImpl>,
       public IPlugin_impl<CZorvanRankPluginImpl, IPlugin, &IID_IPlugin, &LIBID_ZorvanToolbarLib, 1, 0>,
-      public ATL::IDispEventImpl<0, CZorvanRankPluginImpl, &DIID_DWebBrowserEvents2, &LIBID_SHDocVw,
-                                 1, 1, ATL::CComTypeInfoHolder> {
+      public ATL::IDispEventImpl<0, CZorvanRankPluginImpl, &DIID_DWebBrowserEvents2, &LIBID_SHDocVw, 1, 1,
+          ATL::CComTypeInfoHolder> {
 public:
     CZorvanRankPluginImpl();
     virtual ~CZorvanRankPluginImpl();
@@ -31,21 +31,20 @@ public:
     DECLARE_NOT_AGGREGATABLE(CZorvanRankPluginImpl)
 
     BEGIN_COM_MAP(CZorvanRankPluginImpl)
-        COM_INTERFACE_ENTRY(IPlugin)
-        COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY(ISupportErrorInfo)
+    COM_INTERFACE_ENTRY(IPlugin)
+    COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY(ISupportErrorInfo)
     END_COM_MAP()
 
     BEGIN_SINK_MAP(CZorvanRankPluginImpl)
-        SINK_ENTRY_EX(0, DIID_DWebBrowserEvents2, 250, OnBeforeNavigate2)
-        SINK_ENTRY_EX(0, DIID_DWebBrowserEvents2, 252, OnNavigateComplete2)
-        SINK_ENTRY_EX(0, DIID_DWebBrowserEvents2, 259, OnDocumentComplete)
+    SINK_ENTRY_EX(0, DIID_DWebBrowserEvents2, 250, OnBeforeNavigate2)
+    SINK_ENTRY_EX(0, DIID_DWebBrowserEvents2, 252, OnNavigateComplete2)
+    SINK_ENTRY_EX(0, DIID_DWebBrowserEvents2, 259, OnDocumentComplete)
     END_SINK_MAP()
 
     // Browser events, window thread.
     virtual HRESULT STDMETHODCALLTYPE OnBeforeNavigate2(IDispatch* pDisp, VARIANT* URL, VARIANT* Flags,
-                                                        VARIANT* TargetFrameName, VARIANT* PostData,
-                                                        VARIANT* Headers, VARIANT_BOOL* Cancel);
+        VARIANT* TargetFrameName, VARIANT* PostData, VARIANT* Headers, VARIANT_BOOL* Cancel);
     virtual HRESULT STDMETHODCALLTYPE OnDocumentComplete(IDispatch* pDisp, VARIANT* URL);
     virtual HRESULT STDMETHODCALLTYPE OnNavigateComplete2(IDispatch* pDisp, VARIANT* URL);
 

@@ -13,16 +13,14 @@
 struct IPlugin_body_ {};
 
 template <class T, class I, const IID* piid, const GUID* plibid, WORD wMajor, WORD wMinor>
-class ATL_NO_VTABLE IPlugin_impl
-    : public ATL::IDispatchImpl<I, piid, plibid, wMajor, wMinor, ATL::CComTypeInfoHolder> {
+class ATL_NO_VTABLE IPlugin_impl : public ATL::IDispatchImpl<I, piid, plibid, wMajor, wMinor, ATL::CComTypeInfoHolder> {
 public:
     // The window comes as a pointer-wide integer, as the type library has to
     // carry it.
     STDMETHOD(Initialize)(LONG_PTR toolbarWindow, IPluginSite* site) override
     {
-        return vpk::com_guard<I>([&] {
-            Self()->Initialize(IPlugin_body_(), reinterpret_cast<HWND>(toolbarWindow), site);
-        });
+        return vpk::com_guard<I>(
+            [&] { Self()->Initialize(IPlugin_body_(), reinterpret_cast<HWND>(toolbarWindow), site); });
     }
     STDMETHOD(Uninitialize)() override
     {

@@ -26,15 +26,14 @@ class CBufferT : public CBufferRefT<T> {
 public:
     CBufferT() : m_nCapacity(0) {}
     CBufferT(const T* data, int size) : m_nCapacity(0) { Append(data, size); }
-    CBufferT(const CBufferT& other) : CBufferRefT<T>(), m_nCapacity(0) {
-        Append(other.m_pData, other.m_nSize);
-    }
-    CBufferT(CBufferT&& other) noexcept : CBufferRefT<T>(other.m_pData, other.m_nSize),
-                                          m_nCapacity(other.m_nCapacity) {
+    CBufferT(const CBufferT& other) : CBufferRefT<T>(), m_nCapacity(0) { Append(other.m_pData, other.m_nSize); }
+    CBufferT(CBufferT&& other) noexcept : CBufferRefT<T>(other.m_pData, other.m_nSize), m_nCapacity(other.m_nCapacity)
+    {
         other.m_pData = nullptr;
         other.m_nSize = other.m_nCapacity = 0;
     }
-    CBufferT& operator=(CBufferT other) noexcept {
+    CBufferT& operator=(CBufferT other) noexcept
+    {
         Swap(other);
         return *this;
     }
@@ -45,13 +44,15 @@ public:
     T& operator[](int i) { return this->m_pData[i]; }
     const T& operator[](int i) const { return this->m_pData[i]; }
 
-    void Push(const T& item) {
+    void Push(const T& item)
+    {
         if (this->m_nSize == m_nCapacity) Grow(this->m_nSize + 1);
         this->m_pData[this->m_nSize++] = item;
     }
     T Pop() { return this->m_pData[--this->m_nSize]; }
     T& Top() { return this->m_pData[this->m_nSize - 1]; }
-    void Append(const T* items, int count) {
+    void Append(const T* items, int count)
+    {
         if (count <= 0) return;
         Reserve(this->m_nSize + count);
         std::memcpy(static_cast<void*>(this->m_pData + this->m_nSize), items, sizeof(T) * count);
@@ -61,22 +62,32 @@ public:
     void Restore(int size) { this->m_nSize = size; }
     void Clear() { this->m_nSize = 0; }
     // Makes the buffer `size` items long, filling any new items with `fill`.
-    void Resize(int size, const T& fill) {
+    void Resize(int size, const T& fill)
+    {
         Reserve(size);
         for (int i = this->m_nSize; i < size; ++i) this->m_pData[i] = fill;
         this->m_nSize = size;
     }
-    void Reserve(int size) {
+    void Reserve(int size)
+    {
         if (size > m_nCapacity) Grow(size);
     }
-    void Swap(CBufferT& other) noexcept {
-        T* d = this->m_pData; this->m_pData = other.m_pData; other.m_pData = d;
-        int n = this->m_nSize; this->m_nSize = other.m_nSize; other.m_nSize = n;
-        n = m_nCapacity; m_nCapacity = other.m_nCapacity; other.m_nCapacity = n;
+    void Swap(CBufferT& other) noexcept
+    {
+        T* d = this->m_pData;
+        this->m_pData = other.m_pData;
+        other.m_pData = d;
+        int n = this->m_nSize;
+        this->m_nSize = other.m_nSize;
+        other.m_nSize = n;
+        n = m_nCapacity;
+        m_nCapacity = other.m_nCapacity;
+        other.m_nCapacity = n;
     }
 
 private:
-    void Grow(int needed) {
+    void Grow(int needed)
+    {
         int capacity = m_nCapacity < 4 ? 8 : m_nCapacity * 2;
         while (capacity < needed) capacity *= 2;
         T* data = new T[capacity];

@@ -24,7 +24,8 @@ public:
     // elements' stacks are then half-done, so nothing may run on them.
     struct Aborted {};
     // One unit of work.
-    void Tick() {
+    void Tick()
+    {
         if (--m_nBudget < 0) throw Aborted();
     }
 
@@ -34,7 +35,8 @@ public:
 
     // After a successful search: the span of a group (begin before end),
     // false for a group without capture.
-    bool GetGroup(int group, int& begin, int& end) const {
+    bool GetGroup(int group, int& begin, int& end) const
+    {
         if (group == 0) {
             begin = m_nMatchBegin;
             end = m_nMatchEnd;
@@ -44,21 +46,28 @@ public:
         if (rec < 0 || m_captureStack[rec + CAP_END] == -1) return false;
         begin = m_captureStack[rec + CAP_BEGIN];
         end = m_captureStack[rec + CAP_END];
-        if (begin > end) { const int t = begin; begin = end; end = t; }
+        if (begin > end) {
+            const int t = begin;
+            begin = end;
+            end = t;
+        }
         return true;
     }
 
     // Makes sure the capture index has an entry for `group`.
-    void CoverGroup(int group) {
+    void CoverGroup(int group)
+    {
         if (group >= m_captureIndex.GetSize()) m_captureIndex.Resize(group + 1, -1);
     }
     // Offset of the group's latest capture record, -1 if none.
-    int LatestCapture(int group) const {
+    int LatestCapture(int group) const
+    {
         return group >= 0 && group < m_captureIndex.GetSize() ? m_captureIndex[group] : -1;
     }
     // Drops capture records down to `size`, pointing each affected group back
     // at its latest remaining record.
-    void RestoreCaptures(int size) {
+    void RestoreCaptures(int size)
+    {
         for (int top = m_captureStack.GetSize() - CAP_SIZE; top >= size; top -= CAP_SIZE) {
             int group = m_captureStack[top + CAP_GROUP];
             if (m_captureIndex[group] != top) continue;
@@ -70,14 +79,14 @@ public:
         m_captureStack.Restore(size);
     }
 
-    CBufferT<int> m_stack;          // backtracking stack
-    CBufferT<int> m_captureStack;   // records: group, begin, end, open count
-    CBufferT<int> m_captureIndex;   // per group: offset of its latest record
+    CBufferT<int> m_stack;  // backtracking stack
+    CBufferT<int> m_captureStack;  // records: group, begin, end, open count
+    CBufferT<int> m_captureIndex;  // per group: offset of its latest record
     int m_nCurrentPos = 0;
-    int m_nLastEnd = -1;            // end of the previous match in this context
-    int m_nLastBegin = -1;          // where the previous match was searched from
+    int m_nLastEnd = -1;  // end of the previous match in this context
+    int m_nLastBegin = -1;  // where the previous match was searched from
     int m_nCaptureSequence = 0;
-    int m_nMatchBegin = -1;         // span of the last successful search
+    int m_nMatchBegin = -1;  // span of the last successful search
     int m_nMatchEnd = -1;
     const void* m_pText = nullptr;
     int m_nTextLength = 0;

@@ -19,7 +19,10 @@ public:
 };
 
 template <class CHAR>
-inline const CHAR* TextOf(const CContext* ctx) { return static_cast<const CHAR*>(ctx->m_pText); }
+inline const CHAR* TextOf(const CContext* ctx)
+{
+    return static_cast<const CHAR*>(ctx->m_pText);
+}
 
 template <int x>
 class CEmptyElxT : public ElxInterface {
@@ -37,10 +40,12 @@ public:
 
 // The first (last) index in [from, to] holding `unit`, -1 if none.
 template <class CHAR>
-inline int FindUnit(const CHAR* text, int from, int to, CHAR unit) {
+inline int FindUnit(const CHAR* text, int from, int to, CHAR unit)
+{
     if (from > to) return -1;
     if (sizeof(CHAR) == 1) {
-        const void* hit = std::memchr(text + from, static_cast<unsigned char>(unit), static_cast<size_t>(to - from + 1));
+        const void* hit = std::memchr(
+            text + from, static_cast<unsigned char>(unit), static_cast<size_t>(to - from + 1));
         return hit ? static_cast<int>(static_cast<const CHAR*>(hit) - text) : -1;
     }
     for (int i = from; i <= to; ++i)
@@ -48,7 +53,8 @@ inline int FindUnit(const CHAR* text, int from, int to, CHAR unit) {
     return -1;
 }
 template <class CHAR>
-inline int FindUnitBack(const CHAR* text, int from, int to, CHAR unit) {
+inline int FindUnitBack(const CHAR* text, int from, int to, CHAR unit)
+{
 #if defined(__GLIBC__)
     if (sizeof(CHAR) == 1) {
         if (from > to) return -1;
@@ -65,7 +71,8 @@ template <class CHAR>
 class CStringElxT : public ElxInterface {
 public:
     CStringElxT(const CHAR* units, int count, bool rightLeft, bool ignoreCase)
-        : m_szPattern(units, count), m_bRightLeft(rightLeft), m_bIgnoreCase(ignoreCase) {
+        : m_szPattern(units, count), m_bRightLeft(rightLeft), m_bIgnoreCase(ignoreCase)
+    {
         // Case-blind comparison of upper cases: equal units stay equal.
         for (int i = 0; i < count; ++i)
             m_upper.Push(m_bIgnoreCase ? AsciiUpper(UnitValue(units[i])) : UnitValue(units[i]));
@@ -75,7 +82,8 @@ public:
             if (!m_bIgnoreCase || !PosixAlpha(UnitValue(units[i]))) m_nAnchor = i;
     }
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         const int len = m_szPattern.GetSize();
         const int pos = ctx->m_nCurrentPos;
         int at;
@@ -97,13 +105,15 @@ public:
         ctx->m_nCurrentPos = m_bRightLeft ? at : pos + len;
         return true;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         ctx->m_nCurrentPos += m_bRightLeft ? m_szPattern.GetSize() : -m_szPattern.GetSize();
         return false;
     }
 
     // Whether the literal stands at `at` (left to right).
-    bool MatchesAt(const CHAR* text, int length, int at) const {
+    bool MatchesAt(const CHAR* text, int length, int at) const
+    {
         const int len = m_szPattern.GetSize();
         if (at < 0 || len > length - at) return false;
         for (int i = 0; i < len; ++i) {
@@ -113,14 +123,16 @@ public:
         return true;
     }
     // Where the literal last starts in the text, -1 if nowhere.
-    int LastIn(const CHAR* text, int length) const {
+    int LastIn(const CHAR* text, int length) const
+    {
         // A forward scan, the quicker one, tells first whether the anchor
         // unit is there at all.
         if (m_nAnchor >= 0 && FindUnit(text, 0, length - 1, m_szPattern[m_nAnchor]) < 0) return -1;
         return LastStartIn(text, length, 0, length);
     }
     // The last start in [low, high] where the literal stands, -1 if none.
-    int LastStartIn(const CHAR* text, int length, int low, int high) const {
+    int LastStartIn(const CHAR* text, int length, int low, int high) const
+    {
         const int len = m_szPattern.GetSize();
         if (high > length - len) high = length - len;
         if (m_nAnchor < 0) {
@@ -138,7 +150,8 @@ public:
         return -1;
     }
     // The first start at or after `low` where the literal stands, -1 if none.
-    int FirstStartIn(const CHAR* text, int length, int low) const {
+    int FirstStartIn(const CHAR* text, int length, int low) const
+    {
         const int len = m_szPattern.GetSize();
         const int high = length - len;
         for (int at = low; at <= high; ++at) {
@@ -168,7 +181,8 @@ class CUnitElxT : public ElxInterface {
 public:
     CUnitElxT(bool rightLeft, bool positive) : m_bRightLeft(rightLeft), m_bPositive(positive) {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         const int pos = ctx->m_nCurrentPos;
         int at;
         if (m_bRightLeft) {
@@ -183,7 +197,8 @@ public:
         ctx->m_nCurrentPos = m_bRightLeft ? at : pos + 1;
         return true;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         ctx->m_nCurrentPos += m_bRightLeft ? 1 : -1;
         return false;
     }
@@ -197,7 +212,8 @@ class CRangeElxT : public CUnitElxT<CHAR, CRangeElxT<CHAR>> {
 public:
     CRangeElxT(bool rightLeft, bool positive) : CUnitElxT<CHAR, CRangeElxT<CHAR>>(rightLeft, positive) {}
 
-    void AddRange(int low, int high) {
+    void AddRange(int low, int high)
+    {
         m_ranges.Push(static_cast<CHAR>(low));
         m_ranges.Push(static_cast<CHAR>(high));
     }
@@ -206,7 +222,8 @@ public:
 
     // Adds the other case of every letter in the set, so that matching then
     // compares plain values.
-    void AddCaseVariants() {
+    void AddCaseVariants()
+    {
         const int ranges = m_ranges.GetSize(), chars = m_chars.GetSize();
         for (int i = 0; i < ranges; i += 2) {
             const int low = UnitValue(m_ranges[i]), high = UnitValue(m_ranges[i + 1]);
@@ -221,7 +238,8 @@ public:
     }
 
     // Tabulates the first 256 unit values, the ones nearly every text is made of.
-    void Seal() {
+    void Seal()
+    {
         int rejected = 0;
         for (int i = 0; i < 256; ++i) {
             m_table[i] = InListed(sizeof(CHAR) == 1 ? static_cast<signed char>(i) : i);
@@ -239,7 +257,8 @@ public:
     bool IsPlain() const { return m_embedded.GetSize() == 0; }
     // For a plain set, left to right: the end of the run of accepted units
     // from `pos`, at most up to `limit`.
-    int RunEnd(const CHAR* text, int pos, int limit) const {
+    int RunEnd(const CHAR* text, int pos, int limit) const
+    {
         if (m_nSoleRejected >= 0) {
             const int hit = FindUnit(text, pos, limit - 1, static_cast<CHAR>(m_nSoleRejected));
             return hit < 0 ? limit : hit;
@@ -247,12 +266,14 @@ public:
         while (pos < limit && Accepts(UnitValue(text[pos]))) ++pos;
         return pos;
     }
-    bool Accepts(int unit) const {
+    bool Accepts(int unit) const
+    {
         const int index = sizeof(CHAR) == 1 ? (unit & 0xFF) : unit;
         return (index >= 0 && index < 256 ? m_table[index] : InListed(unit)) == this->m_bPositive;
     }
 
-    bool Test(CContext* ctx, int unit) const {
+    bool Test(CContext* ctx, int unit) const
+    {
         const int index = sizeof(CHAR) == 1 ? (unit & 0xFF) : unit;
         if (index >= 0 && index < 256 ? m_table[index] : InListed(unit)) return true;
         if (m_embedded.GetSize() == 0) return false;
@@ -267,14 +288,16 @@ public:
     }
 
 private:
-    bool InListed(int unit) const {
+    bool InListed(int unit) const
+    {
         for (int i = 0; i < m_ranges.GetSize(); i += 2)
             if (UnitValue(m_ranges[i]) <= unit && unit <= UnitValue(m_ranges[i + 1])) return true;
         for (int i = 0; i < m_chars.GetSize(); ++i)
             if (UnitValue(m_chars[i]) == unit) return true;
         return false;
     }
-    void AddShiftedSpan(int low, int high, int from, int to, int shift) {
+    void AddShiftedSpan(int low, int high, int from, int to, int shift)
+    {
         const int a = low > from ? low : from, b = high < to ? high : to;
         if (a > b) return;
         if (low <= a + shift && b + shift <= high) return;
@@ -293,7 +316,8 @@ class CPosixElxT : public CUnitElxT<CHAR, CPosixElxT<CHAR>> {
 public:
     typedef int (*Classifier)(int);
     CPosixElxT(Classifier func, bool rightLeft, bool positive)
-        : CUnitElxT<CHAR, CPosixElxT<CHAR>>(rightLeft, positive), m_pFunc(func) {}
+        : CUnitElxT<CHAR, CPosixElxT<CHAR>>(rightLeft, positive), m_pFunc(func)
+    {}
 
     bool Test(CContext*, int unit) const { return m_pFunc(unit) != 0; }
 
@@ -303,8 +327,16 @@ public:
 template <class CHAR>
 class CBoundaryElxT : public ElxInterface {
 public:
-    enum { BOUNDARY_START, BOUNDARY_END, BOUNDARY_END_LF, BOUNDARY_LINE_START,
-           BOUNDARY_LINE_END, BOUNDARY_WORD_START, BOUNDARY_WORD_END, BOUNDARY_WORD };
+    enum {
+        BOUNDARY_START,
+        BOUNDARY_END,
+        BOUNDARY_END_LF,
+        BOUNDARY_LINE_START,
+        BOUNDARY_LINE_END,
+        BOUNDARY_WORD_START,
+        BOUNDARY_WORD_END,
+        BOUNDARY_WORD
+    };
 
     CBoundaryElxT(int kind, bool positive) : m_nKind(kind), m_bPositive(positive) {}
 
@@ -315,7 +347,8 @@ public:
     bool m_bPositive;
 
 private:
-    bool Test(const CContext* ctx) const {
+    bool Test(const CContext* ctx) const
+    {
         const CHAR* text = TextOf<CHAR>(ctx);
         const int p = ctx->m_nCurrentPos, n = ctx->m_nTextLength;
         const int prev = p > 0 && p <= n ? UnitValue(text[p - 1]) : 0;
@@ -325,7 +358,7 @@ private:
         case BOUNDARY_END: return p >= n;
         case BOUNDARY_END_LF:
             return p >= n || (n >= 1 && text[n - 1] == '\n' && p == n - 1) ||
-                   (n >= 2 && text[n - 2] == '\r' && text[n - 1] == '\n' && p == n - 2);
+                (n >= 2 && text[n - 2] == '\r' && text[n - 1] == '\n' && p == n - 2);
         case BOUNDARY_LINE_START: return p == 0 || prev == '\n' || (prev == '\r' && next != '\n');
         case BOUNDARY_LINE_END: return p >= n || next == '\r' || (next == '\n' && prev != '\r');
         case BOUNDARY_WORD_START: return !IsWordUnit(prev) && IsWordUnit(next);
@@ -341,7 +374,8 @@ public:
     CBracketElxT(int number, bool closing) : m_nNumber(number), m_bClosing(closing) {}
 
     bool match(CContext* ctx) const override { return m_bClosing ? Close(ctx) : Open(ctx); }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         CBufferT<int>& caps = ctx->m_captureStack;
         const int saved = ctx->m_stack.Pop();
         const int latest = ctx->LatestCapture(m_nNumber);
@@ -368,7 +402,8 @@ private:
     // What the backtracking stack remembers besides a previous record offset.
     enum { REENTERED = -2, CLOSED_NOTHING = 0, CLOSED_INNER = 1, CLOSED = 2 };
 
-    bool Open(CContext* ctx) const {
+    bool Open(CContext* ctx) const
+    {
         CBufferT<int>& caps = ctx->m_captureStack;
         ctx->CoverGroup(m_nNumber);
         const int latest = ctx->m_captureIndex[m_nNumber];
@@ -386,7 +421,8 @@ private:
         }
         return true;
     }
-    bool Close(CContext* ctx) const {
+    bool Close(CContext* ctx) const
+    {
         CBufferT<int>& caps = ctx->m_captureStack;
         const int latest = ctx->LatestCapture(m_nNumber);
         if (latest < 0 || caps[latest + CContext::CAP_END] != -1) {
@@ -407,16 +443,22 @@ template <class CHAR>
 class CBackrefElxT : public ElxInterface {
 public:
     CBackrefElxT(int number, bool rightLeft, bool ignoreCase)
-        : m_nNumber(number), m_bRightLeft(rightLeft), m_bIgnoreCase(ignoreCase) {}
+        : m_nNumber(number), m_bRightLeft(rightLeft), m_bIgnoreCase(ignoreCase)
+    {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         const int rec = ctx->LatestCapture(m_nNumber);
         if (rec < 0) return false;
         const CBufferT<int>& caps = ctx->m_captureStack;
         const int pos = ctx->m_nCurrentPos;
         int begin = caps[rec + CContext::CAP_BEGIN], end = caps[rec + CContext::CAP_END];
         if (end == -1) end = pos;  // the group is still open
-        if (begin > end) { const int t = begin; begin = end; end = t; }
+        if (begin > end) {
+            const int t = begin;
+            begin = end;
+            end = t;
+        }
         const int len = end - begin;
         int at;
         if (m_bRightLeft) {
@@ -429,14 +471,18 @@ public:
         const CHAR* text = TextOf<CHAR>(ctx);
         for (int i = 0; i < len; ++i) {
             int a = UnitValue(text[at + i]), b = UnitValue(text[begin + i]);
-            if (m_bIgnoreCase) { a = AsciiUpper(a); b = AsciiUpper(b); }
+            if (m_bIgnoreCase) {
+                a = AsciiUpper(a);
+                b = AsciiUpper(b);
+            }
             if (a != b) return false;
         }
         ctx->m_stack.Push(pos);
         ctx->m_nCurrentPos = m_bRightLeft ? at : pos + len;
         return true;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         ctx->m_nCurrentPos = ctx->m_stack.Pop();
         return false;
     }
@@ -453,7 +499,8 @@ public:
     explicit CListElxT(bool rightLeft) : m_bRightLeft(rightLeft) {}
 
     bool match(CContext* ctx) const override { return Run(ctx, 0); }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         const int k = BackUp(ctx, m_elxlist.GetSize());
         return k >= 0 && Run(ctx, k + 1);
     }
@@ -462,16 +509,16 @@ public:
     bool m_bRightLeft;
 
 private:
-    const ElxInterface* Item(int k) const {
-        return m_elxlist[m_bRightLeft ? m_elxlist.GetSize() - 1 - k : k];
-    }
+    const ElxInterface* Item(int k) const { return m_elxlist[m_bRightLeft ? m_elxlist.GetSize() - 1 - k : k]; }
     // Index of the nearest item before `k` that found another way, -1 if none.
-    int BackUp(CContext* ctx, int k) const {
+    int BackUp(CContext* ctx, int k) const
+    {
         while (--k >= 0)
             if (Item(k)->rematch(ctx)) break;
         return k;
     }
-    bool Run(CContext* ctx, int k) const {
+    bool Run(CContext* ctx, int k) const
+    {
         const int n = m_elxlist.GetSize();
         while (k < n) {
             ctx->Tick();
@@ -491,7 +538,8 @@ template <int x>
 class CAlternativeElxT : public ElxInterface {
 public:
     bool match(CContext* ctx) const override { return TryFrom(ctx, 0); }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         const int i = ctx->m_stack.Pop();
         if (m_elxlist[i]->rematch(ctx)) {
             ctx->m_stack.Push(i);
@@ -503,7 +551,8 @@ public:
     CBufferT<ElxInterface*> m_elxlist;
 
 private:
-    bool TryFrom(CContext* ctx, int i) const {
+    bool TryFrom(CContext* ctx, int i) const
+    {
         for (; i < m_elxlist.GetSize(); ++i) {
             ctx->Tick();
             if (m_elxlist[i]->match(ctx)) {
@@ -528,18 +577,21 @@ public:
 
 protected:
     bool MatchFixed(CContext* ctx) const { return RunFixed(ctx, 0); }
-    bool RematchFixed(CContext* ctx) const {
+    bool RematchFixed(CContext* ctx) const
+    {
         const int k = BackUp(ctx, m_nFixed);
         return k >= 0 && RunFixed(ctx, k + 1);
     }
 
 private:
-    int BackUp(CContext* ctx, int k) const {
+    int BackUp(CContext* ctx, int k) const
+    {
         while (--k >= 0)
             if (m_pelx->rematch(ctx)) break;
         return k;
     }
-    bool RunFixed(CContext* ctx, int k) const {
+    bool RunFixed(CContext* ctx, int k) const
+    {
         while (k < m_nFixed) {
             ctx->Tick();
             if (m_pelx->match(ctx)) {
@@ -559,12 +611,14 @@ class CGreedyElxT : public CRepeatElxT<x> {
 public:
     CGreedyElxT(ElxInterface* elx, int minimum, int extra) : CRepeatElxT<x>(elx, minimum), m_nExtra(extra) {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         if (!this->MatchFixed(ctx)) return false;
         ctx->m_stack.Push(Extend(ctx, 0));
         return true;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         const int n = ctx->m_stack.Pop();
         if (n > 0) {
             // The last iteration takes its next way, or is given back; the
@@ -581,7 +635,8 @@ public:
 
 private:
     // Adds iterations while they match and move; returns the new count.
-    int Extend(CContext* ctx, int n) const {
+    int Extend(CContext* ctx, int n) const
+    {
         while (n < m_nExtra) {
             ctx->Tick();
             const int start = ctx->m_nCurrentPos;
@@ -593,7 +648,8 @@ private:
     }
     // Retries an iteration that matched empty until it moves; when it cannot,
     // it has undone itself.
-    bool MoveOn(CContext* ctx, int start) const {
+    bool MoveOn(CContext* ctx, int start) const
+    {
         for (;;) {
             ctx->Tick();
             if (!this->m_pelx->rematch(ctx)) return false;
@@ -610,9 +666,11 @@ template <class CHAR>
 class CGreedyRunElxT : public CGreedyElxT<0> {
 public:
     CGreedyRunElxT(CRangeElxT<CHAR>* range, int minimum, int extra)
-        : CGreedyElxT<0>(range, minimum, extra), m_pRange(range) {}
+        : CGreedyElxT<0>(range, minimum, extra), m_pRange(range)
+    {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         if (!ctx->m_bShortcuts) return CGreedyElxT<0>::match(ctx);
         ctx->Tick();
         const int pos = ctx->m_nCurrentPos, length = ctx->m_nTextLength;
@@ -624,7 +682,8 @@ public:
         ctx->m_stack.Push(end - pos - m_nFixed);
         return true;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         if (!ctx->m_bShortcuts) return CGreedyElxT<0>::rematch(ctx);
         ctx->Tick();
         const int n = ctx->m_stack.Pop();
@@ -648,15 +707,16 @@ public:
 template <int x>
 class CReluctantElxT : public CRepeatElxT<x> {
 public:
-    CReluctantElxT(ElxInterface* elx, int minimum, int extra)
-        : CRepeatElxT<x>(elx, minimum), m_nExtra(extra) {}
+    CReluctantElxT(ElxInterface* elx, int minimum, int extra) : CRepeatElxT<x>(elx, minimum), m_nExtra(extra) {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         if (!this->MatchFixed(ctx)) return false;
         ctx->m_stack.Push(0);
         return true;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         int n = ctx->m_stack.Pop();
         if (n < m_nExtra) {
             ctx->Tick();
@@ -681,7 +741,8 @@ public:
 
 private:
     // Asks the last iteration for a way that ends elsewhere than `end`.
-    bool OtherEnd(CContext* ctx, int end) const {
+    bool OtherEnd(CContext* ctx, int end) const
+    {
         for (;;) {
             ctx->Tick();
             if (!this->m_pelx->rematch(ctx)) return false;
@@ -692,12 +753,14 @@ private:
 
 // Shared by the possessive repetition and the atomic group: keep the first
 // success, forget how it was reached.
-inline void CommitAtomic(CContext* ctx, int stackSize, int captureSize, int start) {
+inline void CommitAtomic(CContext* ctx, int stackSize, int captureSize, int start)
+{
     ctx->m_stack.Restore(stackSize);
     ctx->m_stack.Push(start);
     ctx->m_stack.Push(captureSize);
 }
-inline bool UndoAtomic(CContext* ctx) {
+inline bool UndoAtomic(CContext* ctx)
+{
     ctx->RestoreCaptures(ctx->m_stack.Pop());
     ctx->m_nCurrentPos = ctx->m_stack.Pop();
     return false;
@@ -708,7 +771,8 @@ class CPossessiveElxT : public CGreedyElxT<x> {
 public:
     CPossessiveElxT(ElxInterface* elx, int minimum, int extra) : CGreedyElxT<x>(elx, minimum, extra) {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         const int stack = ctx->m_stack.GetSize(), caps = ctx->m_captureStack.GetSize();
         const int start = ctx->m_nCurrentPos;
         if (!CGreedyElxT<x>::match(ctx)) return false;
@@ -723,7 +787,8 @@ class CIndependentElxT : public ElxInterface {
 public:
     explicit CIndependentElxT(ElxInterface* elx) : m_pelx(elx) {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         const int stack = ctx->m_stack.GetSize(), caps = ctx->m_captureStack.GetSize();
         const int start = ctx->m_nCurrentPos;
         if (!m_pelx->match(ctx)) return false;
@@ -740,7 +805,8 @@ class CAssertElxT : public ElxInterface {
 public:
     CAssertElxT(ElxInterface* elx, bool positive) : m_pelx(elx), m_bPositive(positive) {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         const int pos = ctx->m_nCurrentPos, stack = ctx->m_stack.GetSize();
         const int caps = ctx->m_captureStack.GetSize();
         const bool found = m_pelx->match(ctx);
@@ -754,7 +820,8 @@ public:
         ctx->RestoreCaptures(caps);
         return false;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         ctx->RestoreCaptures(ctx->m_stack.Pop());
         return false;
     }
@@ -768,7 +835,8 @@ class CConditionElxT : public ElxInterface {
 public:
     CConditionElxT() : m_nNumber(-1), m_pCond(nullptr), m_pYes(nullptr), m_pNo(nullptr) {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         const int caps = ctx->m_captureStack.GetSize();
         bool holds = false;
         if (m_nNumber >= 0) {
@@ -789,7 +857,8 @@ public:
         ctx->m_stack.Push(holds);
         return true;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         const bool holds = ctx->m_stack.Pop() != 0;
         const int caps = ctx->m_stack.Pop();
         const ElxInterface* branch = holds ? m_pYes : m_pNo;
@@ -818,7 +887,8 @@ public:
 
     explicit CDelegateElxT(int number) : m_pelx(nullptr), m_nNumber(number), m_nWeight(1) {}
 
-    bool match(CContext* ctx) const override {
+    bool match(CContext* ctx) const override
+    {
         if (!m_pelx) return true;
         if (ctx->m_nDepth + m_nWeight > MAX_DEPTH) return false;
         ctx->m_nDepth += m_nWeight;
@@ -826,7 +896,8 @@ public:
         ctx->m_nDepth -= m_nWeight;
         return found;
     }
-    bool rematch(CContext* ctx) const override {
+    bool rematch(CContext* ctx) const override
+    {
         if (!m_pelx) return false;
         ctx->m_nDepth += m_nWeight;
         const bool found = m_pelx->rematch(ctx);

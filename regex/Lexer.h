@@ -8,7 +8,7 @@
 #include "CharClass.h"
 
 struct CTokenT {
-    int ch;       // unit value; 0 with control = end of the pattern
+    int ch;  // unit value; 0 with control = end of the pattern
     int control;  // 1 when the unit has its syntactic meaning
     int pos;
     int len;
@@ -22,13 +22,14 @@ class CLexerT {
 public:
     enum { FLAG_EXTENDED = 32 };
 
-    CLexerT(const CHAR* pattern, int length, int flags)
-        : m_pPattern(pattern), m_nLength(length), m_nFlags(flags) {
+    CLexerT(const CHAR* pattern, int length, int flags) : m_pPattern(pattern), m_nLength(length), m_nFlags(flags)
+    {
         Reset();
     }
 
     // Back to the start of the pattern, with current, next and the one after read.
-    void Reset() {
+    void Reset()
+    {
         m_nPos = 0;
         m_nDepth = 0;
         m_bQuote = false;
@@ -39,7 +40,8 @@ public:
         Read(m_next);
         Read(m_after);
     }
-    void Step() {
+    void Step()
+    {
         m_prev = m_cur;
         m_cur = m_next;
         m_next = m_after;
@@ -58,14 +60,16 @@ private:
     int At(int i) const { return i < m_nLength ? UnitValue(m_pPattern[i]) : NONE; }
 
     static bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-    static int HexValue(int c) {
+    static int HexValue(int c)
+    {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
         if (c >= 'A' && c <= 'F') return c - 'A' + 10;
         return -1;
     }
 
-    void Set(CTokenT& t, int ch, int control, int len) {
+    void Set(CTokenT& t, int ch, int control, int len)
+    {
         t = CTokenT{ch, control, m_nPos, len};
         m_nPos += len;
         m_last = t;
@@ -73,7 +77,8 @@ private:
     // The unit in its own code-unit width, as a "\x{…}" escape is cut down to.
     static int Truncate(unsigned value) { return UnitValue(static_cast<CHAR>(value)); }
 
-    void Read(CTokenT& t) {
+    void Read(CTokenT& t)
+    {
         for (;;) {
             if (m_nPos >= m_nLength) {
                 t = CTokenT{0, 1, m_nLength, 0};
@@ -95,11 +100,20 @@ private:
     }
 
     // False when the unit gave no token (skipped white space, comments, \Q…).
-    bool ReadUnit(CTokenT& t, int c) {
+    bool ReadUnit(CTokenT& t, int c)
+    {
         const bool inside = m_nDepth > 0;
         switch (c) {
-        case '\t': case '\n': case '\v': case '\f': case '\r': case ' ':
-            if (m_nFlags & FLAG_EXTENDED) { ++m_nPos; return false; }
+        case '\t':
+        case '\n':
+        case '\v':
+        case '\f':
+        case '\r':
+        case ' ':
+            if (m_nFlags & FLAG_EXTENDED) {
+                ++m_nPos;
+                return false;
+            }
             break;
         case '#':
             if (m_nFlags & FLAG_EXTENDED) {
@@ -107,9 +121,15 @@ private:
                 return false;
             }
             break;
-        case '$': case ')': case '*': case '+': case '.': case '?': case '{': case '|': case '}':
-            Set(t, c, !inside, 1);
-            return true;
+        case '$':
+        case ')':
+        case '*':
+        case '+':
+        case '.':
+        case '?':
+        case '{':
+        case '|':
+        case '}': Set(t, c, !inside, 1); return true;
         case '(':
             if (At(m_nPos + 1) == '?' && At(m_nPos + 2) == '#') {
                 m_nPos += 3;
@@ -119,12 +139,8 @@ private:
             }
             Set(t, c, !inside, 1);
             return true;
-        case '-':
-            Set(t, c, inside, 1);
-            return true;
-        case ':':
-            Set(t, c, m_last.Is('['), 1);
-            return true;
+        case '-': Set(t, c, inside, 1); return true;
+        case ':': Set(t, c, m_last.Is('['), 1); return true;
         case '[':
             if (!inside || At(m_nPos + 1) == ':') {
                 ++m_nDepth;
@@ -137,19 +153,16 @@ private:
             if (inside) --m_nDepth;
             Set(t, c, inside, 1);
             return true;
-        case '^':
-            Set(t, c, !inside || m_last.Is('[') || m_last.Is(':'), 1);
-            return true;
-        case '\\':
-            return ReadEscape(t, inside);
-        default:
-            break;
+        case '^': Set(t, c, !inside || m_last.Is('[') || m_last.Is(':'), 1); return true;
+        case '\\': return ReadEscape(t, inside);
+        default: break;
         }
         Set(t, c, 0, 1);
         return true;
     }
 
-    bool ReadEscape(CTokenT& t, bool inside) {
+    bool ReadEscape(CTokenT& t, bool inside)
+    {
         const int d = At(m_nPos + 1);
         if (d == NONE) {
             Set(t, '\\', 0, 1);
@@ -161,17 +174,26 @@ private:
             return true;
         }
         switch (d) {
-        case 'A': case 'B': case 'D': case 'S': case 'W': case 'Z':
-        case 'd': case 'g': case 'k': case 's': case 'w': case 'z':
-            Set(t, d, 1, 2);
-            return true;
+        case 'A':
+        case 'B':
+        case 'D':
+        case 'S':
+        case 'W':
+        case 'Z':
+        case 'd':
+        case 'g':
+        case 'k':
+        case 's':
+        case 'w':
+        case 'z': Set(t, d, 1, 2); return true;
         case 'G':
-            if (inside) { m_nPos += 2; return false; }
+            if (inside) {
+                m_nPos += 2;
+                return false;
+            }
             Set(t, d, 1, 2);
             return true;
-        case 'b':
-            Set(t, inside ? 8 : 'b', !inside, 2);
-            return true;
+        case 'b': Set(t, inside ? 8 : 'b', !inside, 2); return true;
         case 'a': Set(t, 7, 0, 2); return true;
         case 'e': Set(t, 27, 0, 2); return true;
         case 'f': Set(t, 12, 0, 2); return true;
@@ -181,23 +203,22 @@ private:
         case 'v': Set(t, 11, 0, 2); return true;
         case 'x': ReadHex(t, 2); return true;
         case 'u': ReadHex(t, 4); return true;
-        case 'Q': case 'L': case 'U':
+        case 'Q':
+        case 'L':
+        case 'U':
             m_bQuote = true;
             m_pConvert = d == 'L' ? AsciiLower : d == 'U' ? AsciiUpper : nullptr;
             m_nPos += 2;
             return false;
-        case 'E':
-            m_nPos += 2;
-            return false;
-        default:
-            Set(t, d, 0, 2);
-            return true;
+        case 'E': m_nPos += 2; return false;
+        default: Set(t, d, 0, 2); return true;
         }
     }
 
     // "\xHH", "\uHHHH", or with braces up to eight digits and the rest of the
     // braces skipped.
-    void ReadHex(CTokenT& t, int digits) {
+    void ReadHex(CTokenT& t, int digits)
+    {
         const int start = m_nPos;
         int i = m_nPos + 2;
         const bool braced = At(i) == '{';

@@ -28,16 +28,27 @@ class CParserT {
     // Unwinds the parser out of a refused pattern.
     struct Refused {};
     // Stock element indexes; the right-to-left variants follow at +8.
-    enum { STOCK_EMPTY = 0, STOCK_ANY = 1, STOCK_DOT = 2, STOCK_WORD = 3, STOCK_NONWORD = 4,
-           STOCK_SPACE = 5, STOCK_NONSPACE = 6, STOCK_DIGIT = 7, STOCK_NONDIGIT = 8,
-           STOCK_RIGHT_LEFT = 8 };
+    enum {
+        STOCK_EMPTY = 0,
+        STOCK_ANY = 1,
+        STOCK_DOT = 2,
+        STOCK_WORD = 3,
+        STOCK_NONWORD = 4,
+        STOCK_SPACE = 5,
+        STOCK_NONSPACE = 6,
+        STOCK_DIGIT = 7,
+        STOCK_NONDIGIT = 8,
+        STOCK_RIGHT_LEFT = 8
+    };
     typedef CBufferT<CHAR> Name;
 
 public:
     CParserT(Pattern& pattern, const CHAR* text, int length, int flags)
-        : m_pattern(pattern), m_lex(text, length, flags), m_nFlags(flags) {}
+        : m_pattern(pattern), m_lex(text, length, flags), m_nFlags(flags)
+    {}
 
-    void Compile() {
+    void Compile()
+    {
         ElxInterface* top;
         try {
             top = ParseAlternation(m_nFlags);
@@ -64,23 +75,29 @@ private:
     };
 
     template <class T, class... Args>
-    T* Make(Args... args) { return m_pattern.m_store.template Make<T>(args...); }
+    T* Make(Args... args)
+    {
+        return m_pattern.m_store.template Make<T>(args...);
+    }
 
     const CTokenT& Cur() const { return m_lex.Cur(); }
     const CTokenT& Next() const { return m_lex.Next(); }
     void Step() { m_lex.Step(); }
     bool AtSequenceEnd() const { return Cur().IsEnd() || Cur().Is('|') || Cur().Is(')'); }
-    void Expect(int control) {
+    void Expect(int control)
+    {
         if (Cur().Is(control)) Step();
     }
 
-    void SetGroup(int number, ElxInterface* elx) {
+    void SetGroup(int number, ElxInterface* elx)
+    {
         CBufferT<ElxInterface*>& groups = m_pattern.m_grouplist;
         if (number >= groups.GetSize()) groups.Resize(number + 1, nullptr);
         if (!groups[number]) groups[number] = elx;
     }
 
-    ElxInterface* Stock(int index) {
+    ElxInterface* Stock(int index)
+    {
         ElxInterface*& slot = m_pattern.m_pStockElxs[index];
         if (slot) return slot;
         if (index == STOCK_EMPTY) return slot = Make<CEmptyElxT<0>>();
@@ -90,21 +107,33 @@ private:
         CRangeElxT<CHAR>* range = Make<CRangeElxT<CHAR>>(rightLeft, kind != STOCK_ANY && kind % 2 == 1);
         switch (kind) {
         case STOCK_DOT: range->AddChar('\n'); break;
-        case STOCK_WORD: case STOCK_NONWORD:
-            range->AddRange('A', 'Z'); range->AddRange('a', 'z'); range->AddRange('0', '9');
+        case STOCK_WORD:
+        case STOCK_NONWORD:
+            range->AddRange('A', 'Z');
+            range->AddRange('a', 'z');
+            range->AddRange('0', '9');
             range->AddChar('_');
             break;
-        case STOCK_SPACE: case STOCK_NONSPACE:
-            range->AddChar(' '); range->AddChar('\t'); range->AddChar('\r'); range->AddChar('\n');
-            if (rightLeft) { range->AddChar('\f'); range->AddChar('\v'); }
+        case STOCK_SPACE:
+        case STOCK_NONSPACE:
+            range->AddChar(' ');
+            range->AddChar('\t');
+            range->AddChar('\r');
+            range->AddChar('\n');
+            if (rightLeft) {
+                range->AddChar('\f');
+                range->AddChar('\v');
+            }
             break;
-        case STOCK_DIGIT: case STOCK_NONDIGIT: range->AddRange('0', '9'); break;
+        case STOCK_DIGIT:
+        case STOCK_NONDIGIT: range->AddRange('0', '9'); break;
         default: break;
         }
         range->Seal();
         return slot = range;
     }
-    ElxInterface* StockClass(int ch, int flags) {
+    ElxInterface* StockClass(int ch, int flags)
+    {
         int index;
         switch (ch) {
         case '.': index = flags & FLAG_DOTALL ? STOCK_ANY : STOCK_DOT; break;
@@ -117,27 +146,45 @@ private:
         }
         return Stock(flags & FLAG_RIGHT_TO_LEFT ? index + STOCK_RIGHT_LEFT : index);
     }
-    static bool IsStockClass(int ch) {
+    static bool IsStockClass(int ch)
+    {
         return ch == '.' || ch == 'w' || ch == 'W' || ch == 's' || ch == 'S' || ch == 'd' || ch == 'D';
     }
 
     // Control tokens that start an atom of their own (or end the atom).
-    bool IsDispatched(const CTokenT& t) const {
+    bool IsDispatched(const CTokenT& t) const
+    {
         if (!t.control) return false;
         switch (t.ch) {
-        case 0: case '|': case ')':
-        case '[': case '.': case 'w': case 'W': case 's': case 'S': case 'd': case 'D':
-        case '^': case '$': case 'A': case 'Z': case 'z': case 'b': case 'B': case 'G':
-        case '\\': case 'k': case 'g':
-            return true;
-        case '(':
-            return true;
-        default:
-            return false;
+        case 0:
+        case '|':
+        case ')':
+        case '[':
+        case '.':
+        case 'w':
+        case 'W':
+        case 's':
+        case 'S':
+        case 'd':
+        case 'D':
+        case '^':
+        case '$':
+        case 'A':
+        case 'Z':
+        case 'z':
+        case 'b':
+        case 'B':
+        case 'G':
+        case '\\':
+        case 'k':
+        case 'g': return true;
+        case '(': return true;
+        default: return false;
         }
     }
 
-    ElxInterface* ParseAlternation(int flags) {
+    ElxInterface* ParseAlternation(int flags)
+    {
         if (Cur().IsEnd()) return Stock(STOCK_EMPTY);
         ElxInterface* first = ParseSequence(flags);
         if (!Cur().Is('|')) return first;
@@ -152,7 +199,8 @@ private:
 
     // `flags` is the enclosing group's: an inline modifier changes it for the
     // rest of that group.
-    ElxInterface* ParseSequence(int& flags) {
+    ElxInterface* ParseSequence(int& flags)
+    {
         if (AtSequenceEnd()) return Stock(STOCK_EMPTY);
         ElxInterface* first = ParseQuantified(flags);
         if (AtSequenceEnd()) return first;
@@ -163,15 +211,28 @@ private:
         return list;
     }
 
-    ElxInterface* ParseQuantified(int& flags) {
+    ElxInterface* ParseQuantified(int& flags)
+    {
         ElxInterface* atom = ParseAtom(flags);
         int minimum, maximum;
         const CTokenT t = Cur();
-        if (t.Is('*')) { minimum = 0; maximum = REPEAT_FOREVER; Step(); }
-        else if (t.Is('+')) { minimum = 1; maximum = REPEAT_FOREVER; Step(); }
-        else if (t.Is('?')) { minimum = 0; maximum = 1; Step(); }
-        else if (t.Is('{')) { Step(); ReadCount(minimum, maximum); }
-        else return atom;
+        if (t.Is('*')) {
+            minimum = 0;
+            maximum = REPEAT_FOREVER;
+            Step();
+        } else if (t.Is('+')) {
+            minimum = 1;
+            maximum = REPEAT_FOREVER;
+            Step();
+        } else if (t.Is('?')) {
+            minimum = 0;
+            maximum = 1;
+            Step();
+        } else if (t.Is('{')) {
+            Step();
+            ReadCount(minimum, maximum);
+        } else
+            return atom;
         if (maximum < minimum) maximum = minimum;
         if (minimum != maximum) {
             if (Cur().Is('?')) {
@@ -193,7 +254,8 @@ private:
     }
 
     // The inside of "{…}", up to and including the control "}".
-    void ReadCount(int& minimum, int& maximum) {
+    void ReadCount(int& minimum, int& maximum)
+    {
         CBufferT<int> units;
         while (!Cur().IsEnd() && !Cur().Is('}')) {
             units.Push(Cur().ch);
@@ -209,7 +271,8 @@ private:
         maximum = second < 0 ? REPEAT_FOREVER : second;
     }
     // White space, at most three digits (more are skipped), white space.
-    static int ReadNumber(const CBufferT<int>& units, int& i) {
+    static int ReadNumber(const CBufferT<int>& units, int& i)
+    {
         const int n = units.GetSize();
         while (i < n && IsSpaceUnit(units[i])) ++i;
         int value = -1;
@@ -220,21 +283,27 @@ private:
     }
     static bool IsSpaceUnit(int c) { return PosixSpace(c) != 0; }
 
-    ElxInterface* ParseAtom(int& flags) {
+    ElxInterface* ParseAtom(int& flags)
+    {
         const CTokenT t = Cur();
         if (IsDispatched(t)) {
             switch (t.ch) {
-            case 0: case '|': case ')':
-                return Stock(STOCK_EMPTY);
-            case '(':
-                Step();
-                return ParseGroup(flags);
-            case '[': case '.': case 'w': case 'W': case 's': case 'S': case 'd': case 'D':
-                return ParseClass(flags);
-            case '\\': case 'k': case 'g':
-                return ParseBackref(flags);
-            default:
-                return ParseAnchor(flags);
+            case 0:
+            case '|':
+            case ')': return Stock(STOCK_EMPTY);
+            case '(': Step(); return ParseGroup(flags);
+            case '[':
+            case '.':
+            case 'w':
+            case 'W':
+            case 's':
+            case 'S':
+            case 'd':
+            case 'D': return ParseClass(flags);
+            case '\\':
+            case 'k':
+            case 'g': return ParseBackref(flags);
+            default: return ParseAnchor(flags);
             }
         }
         // A run of literal units; a unit followed by a quantifier stands alone
@@ -254,11 +323,12 @@ private:
             run.Push(static_cast<CHAR>(c.ch));
             Step();
         }
-        return Make<CStringElxT<CHAR>>(run.GetData(), run.GetSize(),
-                                       (flags & FLAG_RIGHT_TO_LEFT) != 0, (flags & FLAG_IGNORECASE) != 0);
+        return Make<CStringElxT<CHAR>>(
+            run.GetData(), run.GetSize(), (flags & FLAG_RIGHT_TO_LEFT) != 0, (flags & FLAG_IGNORECASE) != 0);
     }
 
-    ElxInterface* ParseClass(int flags) {
+    ElxInterface* ParseClass(int flags)
+    {
         const CTokenT t = Cur();
         if (!t.Is('[')) {
             Step();
@@ -281,7 +351,9 @@ private:
                 range->AddElx(ParsePosix(rightLeft));
             } else if (Next().Is('-') && !m_lex.After().control) {
                 range->AddRange(c.ch, m_lex.After().ch);
-                Step(); Step(); Step();
+                Step();
+                Step();
+                Step();
             } else {
                 range->AddChar(c.ch);
                 Step();
@@ -294,7 +366,8 @@ private:
     }
 
     // "[:name:]", the current token being its "[".
-    ElxInterface* ParsePosix(bool rightLeft) {
+    ElxInterface* ParsePosix(bool rightLeft)
+    {
         Step();
         Step();
         bool positive = true;
@@ -308,11 +381,22 @@ private:
             Step();
         }
         Expect(']');
-        static const struct { const char* name; int (*func)(int); } classes[] = {
-            {"alnum:", PosixAlnum}, {"alpha:", PosixAlpha}, {"ascii:", PosixAscii},
-            {"cntrl:", PosixCntrl}, {"digit:", PosixDigit}, {"graph:", PosixGraph},
-            {"lower:", PosixLower}, {"print:", PosixPrint}, {"punct:", PosixPunct},
-            {"space:", PosixSpace}, {"upper:", PosixUpper}, {"xdigit:", PosixXdigit},
+        static const struct {
+            const char* name;
+            int (*func)(int);
+        } classes[] = {
+            {"alnum:", PosixAlnum},
+            {"alpha:", PosixAlpha},
+            {"ascii:", PosixAscii},
+            {"cntrl:", PosixCntrl},
+            {"digit:", PosixDigit},
+            {"graph:", PosixGraph},
+            {"lower:", PosixLower},
+            {"print:", PosixPrint},
+            {"punct:", PosixPunct},
+            {"space:", PosixSpace},
+            {"upper:", PosixUpper},
+            {"xdigit:", PosixXdigit},
             {"blank:", PosixBlank},
         };
         int (*func)(int) = PosixNone;
@@ -327,13 +411,15 @@ private:
         return Make<CPosixElxT<CHAR>>(func, rightLeft, positive);
     }
 
-    ElxInterface* ParseAnchor(int flags) {
+    ElxInterface* ParseAnchor(int flags)
+    {
         const int ch = Cur().ch;
         Step();
         typedef CBoundaryElxT<CHAR> Boundary;
         switch (ch) {
         case '^':
-            return Make<Boundary>(flags & FLAG_MULTILINE ? Boundary::BOUNDARY_LINE_START : Boundary::BOUNDARY_START, true);
+            return Make<Boundary>(
+                flags & FLAG_MULTILINE ? Boundary::BOUNDARY_LINE_START : Boundary::BOUNDARY_START, true);
         case '$':
             return Make<Boundary>(flags & FLAG_MULTILINE ? Boundary::BOUNDARY_LINE_END : Boundary::BOUNDARY_END, true);
         case 'A': return Make<Boundary>(Boundary::BOUNDARY_START, true);
@@ -347,7 +433,8 @@ private:
         }
     }
 
-    ElxInterface* ParseBackref(int flags) {
+    ElxInterface* ParseBackref(int flags)
+    {
         const int ch = Cur().ch;
         Step();
         const bool rightLeft = (flags & FLAG_RIGHT_TO_LEFT) != 0, ignoreCase = (flags & FLAG_IGNORECASE) != 0;
@@ -374,7 +461,8 @@ private:
     }
 
     // Literal digit tokens, at most `limit` of them; -1 when there is none.
-    int ReadDigits(int limit) {
+    int ReadDigits(int limit)
+    {
         int value = -1;
         for (int n = 0; n < limit && !Cur().control && PosixDigit(Cur().ch); ++n) {
             if (value < 1000000) value = (value < 0 ? 0 : value * 10) + (Cur().ch - '0');
@@ -383,7 +471,8 @@ private:
         return value;
     }
     // The units after the current token up to `close`, which is consumed.
-    Name ReadName(int close) {
+    Name ReadName(int close)
+    {
         Step();
         Name name;
         while (!Cur().IsEnd() && Cur().ch != close) {
@@ -395,7 +484,8 @@ private:
     }
     // The number a name of digits only stands for, else -1 (a plain name).
     // Huge numbers stay huge (capped far above any group that can exist).
-    static int DigitsValue(const Name& name) {
+    static int DigitsValue(const Name& name)
+    {
         if (name.GetSize() == 0) return -1;
         int value = 0;
         for (int i = 0; i < name.GetSize(); ++i) {
@@ -405,7 +495,8 @@ private:
         }
         return value;
     }
-    static bool SameName(const Name& a, const Name& b) {
+    static bool SameName(const Name& a, const Name& b)
+    {
         if (a.GetSize() != b.GetSize()) return false;
         for (int i = 0; i < a.GetSize(); ++i)
             if (a[i] != b[i]) return false;
@@ -413,7 +504,8 @@ private:
     }
 
     // After "(": every group form; the closing ")" is consumed here.
-    ElxInterface* ParseGroup(int& flags) {
+    ElxInterface* ParseGroup(int& flags)
+    {
         if (m_nDepth >= MAX_NESTING) throw Refused();
         ++m_nDepth;
         if (m_nDepth > m_nMaxDepth) m_nMaxDepth = m_nDepth;
@@ -423,16 +515,16 @@ private:
         return elx;
     }
 
-    ElxInterface* ParseGroupBody(int& flags) {
+    ElxInterface* ParseGroupBody(int& flags)
+    {
         if (!Cur().Is('?')) return BuildGroup(++m_nNumbered, flags);
         Step();
         const CTokenT t = Cur();
         const int ch = t.control && !t.Is('(') ? -1 : t.ch;
         const int next = Next().ch;
         switch (ch) {
-        case '=': case '!':
-            Step();
-            return Make<CAssertElxT<0>>(ParseAlternation(flags & ~FLAG_RIGHT_TO_LEFT), ch == '=');
+        case '=':
+        case '!': Step(); return Make<CAssertElxT<0>>(ParseAlternation(flags & ~FLAG_RIGHT_TO_LEFT), ch == '=');
         case '<':
             if (next == '=' || next == '!') {
                 Step();
@@ -441,20 +533,14 @@ private:
                 return Make<CAssertElxT<0>>(ParseAlternation(flags | FLAG_RIGHT_TO_LEFT), next == '=');
             }
             return ParseNamedGroup(ReadName('>'), flags);
-        case '\'':
-            return ParseNamedGroup(ReadName('\''), flags);
+        case '\'': return ParseNamedGroup(ReadName('\''), flags);
         case 'P':
             if (next != '<') break;
             Step();
             return ParseNamedGroup(ReadName('>'), flags);
-        case '>':
-            Step();
-            return Make<CIndependentElxT<0>>(ParseAlternation(flags));
-        case '(':
-            return ParseCondition(flags);
-        case 'R':
-            Step();
-            return ParseRecursion(true);
+        case '>': Step(); return Make<CIndependentElxT<0>>(ParseAlternation(flags));
+        case '(': return ParseCondition(flags);
+        case 'R': Step(); return ParseRecursion(true);
         default:
             if (PosixDigit(ch)) return ParseRecursion(false);
             break;
@@ -463,7 +549,8 @@ private:
     }
 
     // A capturing group; a named one (`named` >= 0) is numbered at the end.
-    ElxInterface* BuildGroup(int number, int flags, int named = -1) {
+    ElxInterface* BuildGroup(int number, int flags, int named = -1)
+    {
         CBracketElxT<CHAR>* open = Make<CBracketElxT<CHAR>>(number, false);
         CBracketElxT<CHAR>* close = Make<CBracketElxT<CHAR>>(number, true);
         const bool rightLeft = (flags & FLAG_RIGHT_TO_LEFT) != 0;
@@ -484,7 +571,8 @@ private:
         return list;
     }
 
-    ElxInterface* ParseNamedGroup(const Name& name, int flags) {
+    ElxInterface* ParseNamedGroup(const Name& name, int flags)
+    {
         const int number = DigitsValue(name);
         if (number > MAX_NUMBER_BY_NAME) throw Refused();
         if (number >= 0) {
@@ -498,7 +586,8 @@ private:
     }
 
     // "(?(" …: the current token is the condition's "(".
-    ElxInterface* ParseCondition(int flags) {
+    ElxInterface* ParseCondition(int flags)
+    {
         CConditionElxT<CHAR>* cond = Make<CConditionElxT<CHAR>>();
         if (Next().Is('?')) {
             Step();
@@ -529,7 +618,8 @@ private:
     }
 
     // "(?R)", "(?R<name>)", "(?R'name')", "(?Rn)" or "(?n)", after the "R".
-    ElxInterface* ParseRecursion(bool afterR) {
+    ElxInterface* ParseRecursion(bool afterR)
+    {
         CDelegateElxT<CHAR>* delegate = Make<CDelegateElxT<CHAR>>(0);
         if (afterR && !Cur().control && (Cur().ch == '<' || Cur().ch == '\'')) {
             Name name = ReadName(Cur().ch == '<' ? '>' : '\'');
@@ -549,7 +639,8 @@ private:
 
     // "(?" followed by modifier letters, then ":" for a group under the new
     // flags, or ")" for the rest of the enclosing group.
-    ElxInterface* ParseModifiers(int& flags) {
+    ElxInterface* ParseModifiers(int& flags)
+    {
         int changed = flags;
         bool clear = false;
         while (!Cur().IsEnd()) {
@@ -561,13 +652,16 @@ private:
             Step();
             int flag = 0;
             switch (t.ch) {
-            case ':':
-                return ParseAlternation(changed);
+            case ':': return ParseAlternation(changed);
             case '-': clear = true; break;
-            case 's': case 'S': flag = FLAG_DOTALL; break;
-            case 'm': case 'M': flag = FLAG_MULTILINE; break;
-            case 'g': case 'G': flag = FLAG_GLOBAL; break;
-            case 'i': case 'I': flag = FLAG_IGNORECASE; break;
+            case 's':
+            case 'S': flag = FLAG_DOTALL; break;
+            case 'm':
+            case 'M': flag = FLAG_MULTILINE; break;
+            case 'g':
+            case 'G': flag = FLAG_GLOBAL; break;
+            case 'i':
+            case 'I': flag = FLAG_IGNORECASE; break;
             default: break;
             }
             changed = clear ? changed & ~flag : changed | flag;
@@ -576,7 +670,8 @@ private:
         return Stock(STOCK_EMPTY);
     }
 
-    void Resolve() {
+    void Resolve()
+    {
         int highest = m_nNumbered > m_nNumberedByName ? m_nNumbered : m_nNumberedByName;
         for (size_t i = 0; i < m_named.size(); ++i) {
             int number = -1;
@@ -603,7 +698,8 @@ private:
         }
     }
     // Tells each run of one set which literal comes right after it.
-    static void LinkFollowers(CListElxT<0>* list) {
+    static void LinkFollowers(CListElxT<0>* list)
+    {
         for (int i = 0; i + 1 < list->m_elxlist.GetSize(); ++i) {
             CGreedyRunElxT<CHAR>* run = dynamic_cast<CGreedyRunElxT<CHAR>*>(list->m_elxlist[i]);
             const CStringElxT<CHAR>* literal = dynamic_cast<const CStringElxT<CHAR>*>(list->m_elxlist[i + 1]);
@@ -615,7 +711,8 @@ private:
     // The literals of the top sequence. Only for left-to-right patterns
     // without recursion, where the position never moves back: a recursion
     // may enter a look-behind's group, which matches leftwards.
-    void FindRequiredLiterals(ElxInterface* top) {
+    void FindRequiredLiterals(ElxInterface* top)
+    {
         if ((m_nFlags & FLAG_RIGHT_TO_LEFT) || !m_delegates.empty()) return;
         CBufferT<const CStringElxT<CHAR>*>& required = m_pattern.m_requiredLiterals;
         if (const CStringElxT<CHAR>* literal = dynamic_cast<const CStringElxT<CHAR>*>(top)) {
@@ -647,7 +744,8 @@ private:
     // "literal, then unbounded run of one class" at the head of a
     // left-to-right pattern whose rest cannot tell where the match started
     // (no reference to group 0).
-    void FindLeadRun(ElxInterface* top) {
+    void FindLeadRun(ElxInterface* top)
+    {
         if ((m_nFlags & FLAG_RIGHT_TO_LEFT) || m_bUsesGroupZero) return;
         const CListElxT<0>* list = dynamic_cast<const CListElxT<0>*>(top);
         if (!list || list->m_bRightLeft || list->m_elxlist.GetSize() < 2) return;
@@ -663,7 +761,8 @@ private:
         }
     }
 
-    int FindName(const Name& name, int otherwise) const {
+    int FindName(const Name& name, int otherwise) const
+    {
         for (const auto& g : m_named)
             if (SameName(g.name, name)) return g.open->m_nNumber;
         return otherwise;
@@ -672,7 +771,7 @@ private:
     Pattern& m_pattern;
     CLexerT<CHAR> m_lex;
     int m_nFlags;
-    int m_nNumbered = 0;        // groups numbered by their "("
+    int m_nNumbered = 0;  // groups numbered by their "("
     int m_nNumberedByName = 0;  // highest number given as a name of digits
     int m_nDepth = 0;
     int m_nMaxDepth = 0;

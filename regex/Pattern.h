@@ -5,7 +5,8 @@
 #include "Context.h"
 #include "Elements.h"
 
-template <class CHAR> class CParserT;
+template <class CHAR>
+class CParserT;
 
 // Owns every element of one pattern; a member, so that elements made before a
 // failed compilation are released too.
@@ -14,11 +15,13 @@ public:
     CElxStore() = default;
     CElxStore(const CElxStore&) = delete;
     CElxStore& operator=(const CElxStore&) = delete;
-    ~CElxStore() {
+    ~CElxStore()
+    {
         for (int i = 0; i < m_list.GetSize(); ++i) delete m_list[i];
     }
     template <class T, class... Args>
-    T* Make(Args... args) {
+    T* Make(Args... args)
+    {
         m_list.Reserve(m_list.GetSize() + 1);
         T* elx = new T(args...);
         m_list.Push(elx);
@@ -47,7 +50,8 @@ public:
 
     // A zero-terminated pattern; null gives a pattern that never matches.
     explicit CPatternT(const CHAR* pattern, int flags = 0) : CPatternT(pattern, Length(pattern), flags) {}
-    CPatternT(const CHAR* pattern, int length, int flags) : m_nFlags(flags) {
+    CPatternT(const CHAR* pattern, int length, int flags) : m_nFlags(flags)
+    {
         if (pattern) CParserT<CHAR>(*this, pattern, length < 0 ? 0 : length, flags).Compile();
     }
     CPatternT(const CPatternT&) = delete;
@@ -72,7 +76,8 @@ public:
     int GetMaxGroupNumber() const { return m_nMaxNumber; }
     int GetNamedGroupCount() const { return m_nNamedCount; }
     // The element of a group by number (0: the whole pattern), null if none.
-    const ElxInterface* GetGroupElx(int number) const {
+    const ElxInterface* GetGroupElx(int number) const
+    {
         return number >= 0 && number < m_grouplist.GetSize() ? m_grouplist[number] : nullptr;
     }
 
@@ -81,7 +86,8 @@ private:
 
     int SkipFailedRun(CContext& c, int pos) const;
 
-    static int Length(const CHAR* s) {
+    static int Length(const CHAR* s)
+    {
         int n = 0;
         if (s)
             while (s[n]) ++n;

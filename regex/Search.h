@@ -13,7 +13,8 @@
 // fail; hostile texts such as many "{" without a member otherwise cost a scan
 // of the rest of the text for every start.
 template <class CHAR>
-int CPatternT<CHAR>::SkipFailedRun(CContext& c, int pos) const {
+int CPatternT<CHAR>::SkipFailedRun(CContext& c, int pos) const
+{
     if (!m_pLeadLiteral || !c.m_bShortcuts) return pos;
     c.m_nCurrentPos = pos;
     if (!m_pLeadLiteral->match(&c)) return pos;
@@ -27,7 +28,8 @@ int CPatternT<CHAR>::SkipFailedRun(CContext& c, int pos) const {
 }
 
 template <class CHAR>
-bool CPatternT<CHAR>::Find(const CHAR* text, int length, int start, CContext& c) const {
+bool CPatternT<CHAR>::Find(const CHAR* text, int length, int start, CContext& c) const
+{
     if (!m_pTopElx || !text || length < 0) return false;
     const bool rightLeft = (m_nFlags & FLAG_RIGHT_TO_LEFT) != 0;
     if (start < 0) start = rightLeft ? length : 0;
@@ -90,7 +92,8 @@ bool CPatternT<CHAR>::Find(const CHAR* text, int length, int start, CContext& c)
 }
 
 template <class CHAR>
-CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CContext* ctx) const {
+CMatchResult CPatternT<CHAR>::Match(const CHAR* text, int length, int start, CContext* ctx) const
+{
     CMatchResult result;
     CContext local;
     CContext& c = ctx ? *ctx : local;

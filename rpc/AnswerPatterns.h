@@ -22,4 +22,4 @@ inline constexpr AnswerPattern kAnswerPatterns[ANSWER_PATTERN_COUNT] = {
     {"result", R"re({[^}]*"result":\s*"((?>\\"|[^"\\])*)"[^}]*})re"},
 };
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

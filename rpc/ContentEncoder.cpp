@@ -11,4 +11,4 @@ std::string PlainTextContentEncoder::encode(const std::string& body) const
     return out;
 }
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

@@ -19,4 +19,4 @@ public:
     std::string encode(const std::string& body) const override;
 };
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

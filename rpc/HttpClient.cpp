@@ -14,6 +14,7 @@ public:
     ~queue_guard() { LeaveCriticalSection(&cs_); }
     queue_guard(const queue_guard&) = delete;
     queue_guard& operator=(const queue_guard&) = delete;
+
 private:
     CRITICAL_SECTION& cs_;
 };
@@ -31,19 +32,17 @@ void reset_event(HANDLE e)
 std::string to_thread_ansi(const std::wstring& text)
 {
     if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(
+        CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     if (n <= 0) vpk::throw_last_error();
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                        &out[0], n, nullptr, nullptr);
+    WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
     return out;
 }
 
-} // namespace
+}  // namespace
 
-HttpClient::HttpClient()
-    : queue_limit_(10), channel_limit_(4), port_(80)
+HttpClient::HttpClient() : queue_limit_(10), channel_limit_(4), port_(80)
 {
     InitializeCriticalSection(&queue_lock_);
     try {
@@ -200,8 +199,7 @@ int HttpClient::run()
         bool finished = true;
         try {
             finished = channel->on_network_event();
-        } catch (...) {
-        }
+        } catch (...) {}
         if (finished) close_channel(channel);
     }
 }
@@ -315,4 +313,4 @@ void HttpClient::on_stop()
     set_event(drained_);
 }
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

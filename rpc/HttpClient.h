@@ -69,4 +69,4 @@ private:
     std::mutex start_lock_;  // start, stop and the check between them
 };
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

@@ -40,10 +40,10 @@ void JsonString::write(std::ostream& out) const
         case '\n': out << "\\n"; break;
         case '\f': out << "\\f"; break;
         case '\r': out << "\\r"; break;
-        case '"':  out << "\\\""; break;
-        case '/':  out << "\\/"; break;
+        case '"': out << "\\\""; break;
+        case '/': out << "\\/"; break;
         case '\\': out << "\\\\"; break;
-        default:   out.put(c); break;
+        default: out.put(c); break;
         }
     }
     out.put('"');
@@ -130,4 +130,4 @@ void JsonArray::write(std::ostream& out) const
     out.put(']');
 }
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

@@ -31,9 +31,15 @@ public:
     explicit JsonString(const wchar_t* text);
 #endif
     std::shared_ptr<JsonValue> clone() const override;
-    int type() const override { return String; }
+    int type() const override
+    {
+        return String;
+    }
     void write(std::ostream& out) const override;
-    const std::string& value() const { return value_; }
+    const std::string& value() const
+    {
+        return value_;
+    }
 
 private:
     std::string value_;
@@ -77,4 +83,4 @@ private:
     std::vector<std::shared_ptr<JsonValue>> elements_;
 };
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

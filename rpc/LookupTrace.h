@@ -6,19 +6,19 @@
 namespace ZorvanRpc {
 
 enum class LookupStage {
-    posted,     // window thread: the lookup is in the plug-in worker's queue
-    started,    // plug-in worker: the lookup begins
-    queued,     // plug-in worker: the request text is in the HTTP client's queue
-    dequeued,   // client thread: the request is taken off the queue
-    probed,     // client thread: the connectivity check has answered
+    posted,  // window thread: the lookup is in the plug-in worker's queue
+    started,  // plug-in worker: the lookup begins
+    queued,  // plug-in worker: the request text is in the HTTP client's queue
+    dequeued,  // client thread: the request is taken off the queue
+    probed,  // client thread: the connectivity check has answered
     connected,  // client thread: the connection is up, sending starts
-    sent,       // client thread: the whole request is out
-    answered,   // client thread: the answer's header block has ended
-    drained,    // client thread: nothing is left in flight, callers are released
-    released,   // plug-in worker: the wait for the answer has returned
-    parsed,     // plug-in worker: the result is read out of the answer
-    ranked,     // plug-in worker: the rank is handed to the host and status bar
-    unranked,   // plug-in worker: "No rank" is shown
+    sent,  // client thread: the whole request is out
+    answered,  // client thread: the answer's header block has ended
+    drained,  // client thread: nothing is left in flight, callers are released
+    released,  // plug-in worker: the wait for the answer has returned
+    parsed,  // plug-in worker: the result is read out of the answer
+    ranked,  // plug-in worker: the rank is handed to the host and status bar
+    unranked,  // plug-in worker: "No rank" is shown
     count_
 };
 
@@ -42,4 +42,4 @@ inline void TraceLookup(LookupStage stage, const void* subject) noexcept
     if (LookupTraceHook hook = LookupTraceHookSlot().load(std::memory_order_acquire)) hook(stage, subject);
 }
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

@@ -16,12 +16,12 @@ public:
 
     // Posts one call and waits for the client to drain. True: answer holds the
     // raw text received (status line, headers and what came with them).
-    bool call(const std::string& method, const std::string& path, const JsonValue& params,
-              const std::string& agent, DWORD timeout_ms, std::string& answer);
+    bool call(const std::string& method, const std::string& path, const JsonValue& params, const std::string& agent,
+        DWORD timeout_ms, std::string& answer);
 
 private:
     int request_id_;
     std::shared_ptr<ContentEncoder> encoder_;
 };
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

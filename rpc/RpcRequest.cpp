@@ -5,9 +5,8 @@
 
 namespace ZorvanRpc {
 
-std::string BuildRpcRequest(int id, const std::string& method, const std::string& path,
-                            const JsonValue& params, const std::string& agent,
-                            const std::string& host, const ContentEncoder& encoder)
+std::string BuildRpcRequest(int id, const std::string& method, const std::string& path, const JsonValue& params,
+    const std::string& agent, const std::string& host, const ContentEncoder& encoder)
 {
     JsonObject envelope;
     envelope.set("version", JsonString("1.0"));
@@ -22,7 +21,7 @@ std::string BuildRpcRequest(int id, const std::string& method, const std::string
     // "%s %s HTTP/1.1\r\nHost: %s\r\nContent-Type: %s\r\nContent-Length: %ld\r\n\r\n",
     // then the body and a closing line break that the length does not count.
     return "POST " + path + " HTTP/1.1\r\nHost: " + host + "\r\nContent-Type: " + encoder.contentType() +
-           "\r\nContent-Length: " + std::to_string(static_cast<long>(body.size())) + "\r\n\r\n" + body + "\r\n";
+        "\r\nContent-Length: " + std::to_string(static_cast<long>(body.size())) + "\r\n\r\n" + body + "\r\n";
 }
 
 namespace {
@@ -34,11 +33,12 @@ struct CompiledAnswerPatterns {
         : version(kAnswerPatterns[ANSWER_VERSION].text, kAnswerPatternFlags),
           code(kAnswerPatterns[ANSWER_CODE].text, kAnswerPatternFlags),
           id(kAnswerPatterns[ANSWER_ID].text, kAnswerPatternFlags),
-          result(kAnswerPatterns[ANSWER_RESULT].text, kAnswerPatternFlags) {}
+          result(kAnswerPatterns[ANSWER_RESULT].text, kAnswerPatternFlags)
+    {}
     CPatternA version, code, id, result;
 };
 
-} // namespace
+}  // namespace
 
 void ParseRpcResult(const std::string& answer, std::string& result)
 {
@@ -59,4 +59,4 @@ void ParseRpcResult(const std::string& answer, std::string& result)
     }
 }
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

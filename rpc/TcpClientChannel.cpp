@@ -13,10 +13,7 @@ void throw_wsa_error()
     vpk::throw_last_error();
 }
 
-TcpClientChannel::TcpClientChannel(std::shared_ptr<Message_> message)
-    : message_(std::move(message))
-{
-}
+TcpClientChannel::TcpClientChannel(std::shared_ptr<Message_> message) : message_(std::move(message)) {}
 
 TcpClientChannel::~TcpClientChannel()
 {
@@ -54,8 +51,7 @@ bool TcpClientChannel::connect(const std::string& host, int port)
             throw_wsa_error();
         event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!event_) vpk::throw_last_error();
-        if (WSAEventSelect(socket_, event_, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0)
-            throw_wsa_error();
+        if (WSAEventSelect(socket_, event_, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0) throw_wsa_error();
         hostent* entry = gethostbyname(host.c_str());
         if (!entry || !entry->h_addr_list || !entry->h_addr_list[0])
             vpk::throw_hresult(E_FAIL, GUID_NULL, L"Failed to resolve host name, possibly disconnect.");
@@ -103,8 +99,7 @@ bool TcpClientChannel::send_pending()
 {
     Message_& m = *message_;
     while (m.sent < m.request.size()) {
-        const int n = ::send(socket_, m.request.data() + m.sent,
-                             static_cast<int>(m.request.size() - m.sent), 0);
+        const int n = ::send(socket_, m.request.data() + m.sent, static_cast<int>(m.request.size() - m.sent), 0);
         if (n > 0) {
             m.sent += static_cast<uint32_t>(n);
             continue;
@@ -135,7 +130,7 @@ bool TcpClientChannel::receive()
                 TraceLookup(LookupStage::answered, &m);
             } else if (m.answer.size() > kAnswerLimit) {
                 vpk::throw_hresult(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), GUID_NULL,
-                                   L"The rank service's header block does not end within its limit.");
+                    L"The rank service's header block does not end within its limit.");
             }
             continue;
         }
@@ -145,4 +140,4 @@ bool TcpClientChannel::receive()
     return true;
 }
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

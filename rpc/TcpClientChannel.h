@@ -64,4 +64,4 @@ private:
 // Raises the calling thread's WinSock error as an HRESULT.
 [[noreturn]] void throw_wsa_error();
 
-} // namespace ZorvanRpc
+}  // namespace ZorvanRpc

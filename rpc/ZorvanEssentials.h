@@ -7,6 +7,7 @@ class Noncopyable {
 protected:
     Noncopyable() = default;
     ~Noncopyable() = default;
+
 public:
     Noncopyable(const Noncopyable&) = delete;
     Noncopyable& operator=(const Noncopyable&) = delete;
@@ -17,8 +18,9 @@ template <class Ptr>
 class Cloneable : private Noncopyable {
 public:
     virtual Ptr clone() const = 0;
+
 protected:
     ~Cloneable() = default;
 };
 
-} // namespace ZorvanEssentials
+}  // namespace ZorvanEssentials

@@ -10,13 +10,15 @@ using PluginFactoryCreator_ = ATL::CComCreator<ATL::CComObjectCached<ATL::CComCl
 using PluginCreator_ = CZorvanRankPluginImpl::_CreatorClass;  // not aggregatable
 
 BEGIN_OBJECT_MAP(ObjectMap_)
-OBJECT_ENTRY_EX(kZorvanRankClsid, &CZorvanRankModule::UpdateRegistryPlugin, PluginFactoryCreator_,
-                PluginCreator_)
+OBJECT_ENTRY_EX(kZorvanRankClsid, &CZorvanRankModule::UpdateRegistryPlugin, PluginFactoryCreator_, PluginCreator_)
 END_OBJECT_MAP()
 
 }  // namespace
 
-ATL::_ATL_OBJMAP_ENTRY* CZorvanRankModule::GetObjectMap() noexcept { return ObjectMap_; }
+ATL::_ATL_OBJMAP_ENTRY* CZorvanRankModule::GetObjectMap() noexcept
+{
+    return ObjectMap_;
+}
 
 extern "C" {
 
@@ -25,17 +27,29 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     return _AtlModule.DllMain(instance, reason, reserved);
 }
 
-STDAPI DllCanUnloadNow() { return _AtlModule.DllCanUnloadNow(); }
+STDAPI DllCanUnloadNow()
+{
+    return _AtlModule.DllCanUnloadNow();
+}
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 {
     return _AtlModule.DllGetClassObject(rclsid, riid, ppv);
 }
 
-STDAPI DllRegisterServer() { return _AtlModule.DllRegisterServer(); }
+STDAPI DllRegisterServer()
+{
+    return _AtlModule.DllRegisterServer();
+}
 
-STDAPI DllUnregisterServer() { return _AtlModule.DllUnregisterServer(); }
+STDAPI DllUnregisterServer()
+{
+    return _AtlModule.DllUnregisterServer();
+}
 
-STDAPI DllInstall(BOOL install, LPCWSTR commandLine) { return _AtlModule.DllInstall(install, commandLine); }
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine)
+{
+    return _AtlModule.DllInstall(install, commandLine);
+}
 
 }  // extern "C"

@@ -4,7 +4,10 @@
 
 namespace {
 
-struct ModuleEntry { const wchar_t* fileName; const wchar_t* component; };
+struct ModuleEntry {
+    const wchar_t* fileName;
+    const wchar_t* component;
+};
 
 // The vendor's modules that may carry this code.
 const ModuleEntry kModules[] = {
@@ -39,7 +42,7 @@ bool IsInstallerName(const std::wstring& name)
     return pattern.Match(units.c_str(), static_cast<int>(units.size())).IsMatched();
 }
 
-} // namespace
+}  // namespace
 
 std::wstring ComponentNameForModule(const std::wstring& modulePath)
 {

@@ -68,7 +68,7 @@ std::wstring FromThreadCodePage(const char* text)
     return wide;
 }
 
-} // namespace
+}  // namespace
 
 BSTR GetUserId()
 {
@@ -112,8 +112,7 @@ std::wstring ChooseUserAgent(const std::wstring& sessionAgent, const std::wstrin
     CComBSTR first, second;
     first.Attach(AllocString(sessionAgent));
     second.Attach(AllocString(browserAgent));
-    if (VarBstrCmp(first, second, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ))
-        return sessionAgent;
+    if (VarBstrCmp(first, second, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ)) return sessionAgent;
     return sessionAgent.size() > browserAgent.size() ? sessionAgent : browserAgent;
 }
 
@@ -165,9 +164,8 @@ BSTR GetBuildIdentifier()
 {
     HMODULE module = nullptr;
     // The module holding this function, whichever of the vendor's files that is.
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&GetBuildIdentifier), &module);
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&GetBuildIdentifier), &module);
     wchar_t path[260] = {};
     GetModuleFileNameW(module, path, 260);
     return AllocString(BuildIdentifierFor(ComponentNameForModule(path)));

@@ -21,7 +21,7 @@ void PutByte(std::ostringstream& out, unsigned long byte)
     out << '%' << byte;
 }
 
-} // namespace
+}  // namespace
 
 std::string EscapeUrl(const std::wstring& text)
 {

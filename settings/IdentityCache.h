@@ -11,12 +11,11 @@
 
 class RegistryWatch;
 
-class IdentityCache
-{
+class IdentityCache {
 public:
     struct Values {
-        std::wstring userId;          // GetUserId
-        std::wstring userAgent;       // GetUserAgent
+        std::wstring userId;  // GetUserId
+        std::wstring userAgent;  // GetUserAgent
         std::wstring acceptLanguage;  // GetAcceptLanguage
     };
 

@@ -23,8 +23,7 @@ LONG RegistryKey::Open(HKEY root, LPCWSTR path, REGSAM access)
 LONG RegistryKey::Create(HKEY root, LPCWSTR path, REGSAM access)
 {
     HKEY key = nullptr;
-    const LONG rc = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                    access, nullptr, &key, nullptr);
+    const LONG rc = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr);
     if (rc == ERROR_SUCCESS) Attach(key, access);
     return rc;
 }
@@ -40,8 +39,7 @@ LONG RegistryKey::QueryStringValue(LPCWSTR name, LPWSTR buffer, ULONG* chars) co
 {
     DWORD type = 0;
     DWORD bytes = *chars * sizeof(wchar_t);
-    const LONG rc = RegQueryValueExW(key_, name, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(buffer), &bytes);
+    const LONG rc = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
     // The type is known even when the data did not fit.
     if ((rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) && type != REG_SZ && type != REG_EXPAND_SZ)
         return ERROR_INVALID_DATA;
@@ -53,8 +51,7 @@ LONG RegistryKey::QueryStringValue(LPCWSTR name, LPWSTR buffer, ULONG* chars) co
     }
     // The registry keeps whatever bytes were written: a string stored without
     // its terminator, or with half a character, must not be read as one.
-    if (bytes % sizeof(wchar_t) != 0 || buffer[bytes / sizeof(wchar_t) - 1] != L'\0')
-        return ERROR_INVALID_DATA;
+    if (bytes % sizeof(wchar_t) != 0 || buffer[bytes / sizeof(wchar_t) - 1] != L'\0') return ERROR_INVALID_DATA;
     *chars = bytes / sizeof(wchar_t);
     return ERROR_SUCCESS;
 }
@@ -64,8 +61,7 @@ LONG RegistryKey::QueryDWORDValue(LPCWSTR name, DWORD& value) const
     DWORD type = 0;
     DWORD bytes = sizeof(DWORD);
     DWORD data = 0;
-    const LONG rc = RegQueryValueExW(key_, name, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(&data), &bytes);
+    const LONG rc = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
     // Type and size are known even when the data did not fit: a REG_DWORD of
     // any other length is not a number we can read.
     if ((rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) && (type != REG_DWORD || bytes != sizeof(DWORD)))
@@ -83,12 +79,10 @@ LONG RegistryKey::SetStringValue(LPCWSTR name, LPCWSTR text)
 
 LONG RegistryKey::SetDWORDValue(LPCWSTR name, DWORD value)
 {
-    return RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof(value));
+    return RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
-std::wstring ReadRegistryString(LPCWSTR valueName, const std::wstring& defaultValue,
-                                HKEY root, LPCWSTR keyPath)
+std::wstring ReadRegistryString(LPCWSTR valueName, const std::wstring& defaultValue, HKEY root, LPCWSTR keyPath)
 {
     RegistryKey key;
     if (key.Open(root, keyPath, KEY_READ) != ERROR_SUCCESS) return defaultValue;
@@ -96,8 +90,7 @@ std::wstring ReadRegistryString(LPCWSTR valueName, const std::wstring& defaultVa
     // Settings are short: anything longer than this is not ours and keeps the default.
     wchar_t buffer[255] = {};
     ULONG chars = 255;
-    if (key.QueryStringValue(valueName, buffer, &chars) != ERROR_SUCCESS || chars == 0)
-        return defaultValue;
+    if (key.QueryStringValue(valueName, buffer, &chars) != ERROR_SUCCESS || chars == 0) return defaultValue;
     // Text stops at the first terminator, even one inside the stored data.
     return std::wstring(buffer, wcsnlen(buffer, chars));
 }

@@ -4,8 +4,7 @@
 #include <windows.h>
 #include <string>
 
-class RegistryKey
-{
+class RegistryKey {
 public:
     RegistryKey() noexcept = default;
     ~RegistryKey();
@@ -40,5 +39,4 @@ private:
 
 // The value's text when it is a well-formed string of at most 254 characters
 // (and not without any data), otherwise the default. Never fails.
-std::wstring ReadRegistryString(LPCWSTR valueName, const std::wstring& defaultValue,
-                                HKEY root, LPCWSTR keyPath);
+std::wstring ReadRegistryString(LPCWSTR valueName, const std::wstring& defaultValue, HKEY root, LPCWSTR keyPath);

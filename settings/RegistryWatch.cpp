@@ -41,7 +41,7 @@ bool RegistryWatch::Arm(HANDLE event)
         const std::wstring parent = ParentOf(path_);
         parent_ = parent.empty() ? nullptr : OpenForNotify(root_, parent);
         return Notify(key_, subtree_, everything, event) &&
-               (parent.empty() || (parent_ && Notify(parent_, false, REG_NOTIFY_CHANGE_NAME, event)));
+            (parent.empty() || (parent_ && Notify(parent_, false, REG_NOTIFY_CHANGE_NAME, event)));
     }
     // Not there: the nearest ancestor that is tells when keys are made below it.
     for (std::wstring above = ParentOf(path_); !above.empty(); above = ParentOf(above)) {

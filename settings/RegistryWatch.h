@@ -7,13 +7,11 @@
 #include <windows.h>
 #include <string>
 
-class RegistryWatch
-{
+class RegistryWatch {
 public:
     RegistryWatch(HKEY root, std::wstring path, bool subtree) noexcept
         : root_(root), path_(std::move(path)), subtree_(subtree)
-    {
-    }
+    {}
     ~RegistryWatch() { Close(); }
     RegistryWatch(const RegistryWatch&) = delete;
     RegistryWatch& operator=(const RegistryWatch&) = delete;
@@ -29,6 +27,6 @@ private:
     HKEY root_;
     std::wstring path_;
     bool subtree_;
-    HKEY key_ = nullptr;     // the key, or the nearest ancestor that exists
+    HKEY key_ = nullptr;  // the key, or the nearest ancestor that exists
     HKEY parent_ = nullptr;  // the key's parent, which sees it deleted or made
 };

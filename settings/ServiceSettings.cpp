@@ -20,7 +20,7 @@ std::wstring At(const wchar_t* site, const wchar_t* path)
 
 const wchar_t kSettingsKey[] = L"SOFTWARE\\Zorvanworks";
 
-} // namespace
+}  // namespace
 
 ServiceSettings::ServiceSettings()
 {
@@ -46,7 +46,10 @@ void ServiceSettings::LoadDefaults()
 void ServiceSettings::Load()
 {
     LoadDefaults();
-    struct Override { const wchar_t* name; std::wstring* field; };
+    struct Override {
+        const wchar_t* name;
+        std::wstring* field;
+    };
     const Override overrides[] = {
         {L"HTTPRpcHost", &HTTPRpcHost},
         {L"HTTPRpcHostPort", &HTTPRpcHostPort},

@@ -5,8 +5,7 @@
 // counts from its next use.
 #include <string>
 
-class ServiceSettings
-{
+class ServiceSettings {
 public:
     ServiceSettings();
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-using ZorvanEssentials::Brush;
 using ZorvanEssentials::Bitmap;
+using ZorvanEssentials::Brush;
 using ZorvanEssentials::MemoryDC;
 using ZorvanEssentials::PaintDC;
 using ZorvanEssentials::Region;
@@ -82,10 +82,8 @@ CBalloonHelp::CBalloonHelp()
     // Through void(*)(): a cast GCC accepts between unrelated function types.
     : setLayeredWindowAttributes_(reinterpret_cast<SetLayeredWindowAttributes_>(
           reinterpret_cast<void (*)()>(FindSetLayeredWindowAttributes()))),
-      background_(::GetSysColor(COLOR_INFOBK)),
-      foreground_(::GetSysColor(COLOR_INFOTEXT))
-{
-}
+      background_(::GetSysColor(COLOR_INFOBK)), foreground_(::GetSysColor(COLOR_INFOTEXT))
+{}
 
 CBalloonHelp::~CBalloonHelp()
 {
@@ -98,7 +96,7 @@ CBalloonHelp::~CBalloonHelp()
 }
 
 void CBalloonHelp::Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR iconId, unsigned options, HWND parent,
-                          LPCWSTR link, unsigned autoCloseMs)
+    LPCWSTR link, unsigned autoCloseMs)
 {
     std::unique_ptr<CBalloonHelp> balloon(new CBalloonHelp);
     if (iconId) {
@@ -132,8 +130,8 @@ void CBalloonHelp::Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR ico
         balloon.release();  // its window deletes it
 }
 
-bool CBalloonHelp::CreateBalloon(LPCWSTR title, LPCWSTR body, POINT anchor, unsigned options, HWND parent,
-                                 LPCWSTR link, unsigned autoCloseMs, HICON icon)
+bool CBalloonHelp::CreateBalloon(LPCWSTR title, LPCWSTR body, POINT anchor, unsigned options, HWND parent, LPCWSTR link,
+    unsigned autoCloseMs, HICON icon)
 {
     body_ = body ? body : L"";
     anchor_ = anchor;
@@ -337,8 +335,8 @@ void CBalloonHelp::Reposition()
     MoveWindow(shape.origin.x, shape.origin.y, size.cx, size.cy, TRUE);
 
     Region tail(::CreatePolygonRgn(shape.tail, 3, ALTERNATE));
-    Region body(::CreateRoundRectRgn(shape.body.left, shape.body.top, shape.body.right, shape.body.bottom, kCorner,
-                                     kCorner));
+    Region body(
+        ::CreateRoundRectRgn(shape.body.left, shape.body.top, shape.body.right, shape.body.bottom, kCorner, kCorner));
     Region outline(::CreateRectRgn(0, 0, 0, 0));
     Region copy(::CreateRectRgn(0, 0, 0, 0));
     // Out of GDI objects: the balloon stays a rectangle.
@@ -441,11 +439,9 @@ LRESULT CBalloonHelp::OnNcPaint(UINT, WPARAM, LPARAM, BOOL&)
     if (!windowRegion_) return 0;
     if (options_ & InnerShadow) {
         const COLORREF b = background_, f = foreground_;
-        Brush light(::CreateSolidBrush(
-            RGB(GetRValue(b) / 3 + 170, GetGValue(b) / 3 + 170, GetBValue(b) / 3 + 170)));
+        Brush light(::CreateSolidBrush(RGB(GetRValue(b) / 3 + 170, GetGValue(b) / 3 + 170, GetBValue(b) / 3 + 170)));
         Brush dark(::CreateSolidBrush(RGB(GetRValue(f) / 3 + 2 * (GetRValue(b) / 3),
-                                          GetGValue(f) / 3 + 2 * (GetGValue(b) / 3),
-                                          GetBValue(f) / 3 + 2 * (GetBValue(b) / 3))));
+            GetGValue(f) / 3 + 2 * (GetGValue(b) / 3), GetBValue(f) / 3 + 2 * (GetBValue(b) / 3))));
         Region moved(::CreateRectRgn(0, 0, 0, 0));
         if (moved && ::CombineRgn(moved.get(), windowRegion_.get(), nullptr, RGN_COPY) != ERROR) {
             ::OffsetRgn(moved.get(), 1, 1);
@@ -546,8 +542,7 @@ LRESULT CBalloonHelp::OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
         MouseMoved(pt);
         break;
     }
-    default:
-        bHandled = FALSE;
+    default: bHandled = FALSE;
     }
     return 0;
 }

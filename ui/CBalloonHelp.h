@@ -33,13 +33,13 @@ public:
     // A balloon that deletes itself when closed; one that cannot be created is
     // simply not shown. iconId names a system icon (IDI_…), or is null.
     static void Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR iconId, unsigned options, HWND parent,
-                       LPCWSTR link, unsigned autoCloseMs);
+        LPCWSTR link, unsigned autoCloseMs);
 
     // Shows the balloon, owned by parent; false (and nothing shown) without a
     // parent, a font or a window. A DeleteOnClose object belongs to its window
     // from the moment this succeeds, and to the caller when it fails.
     bool CreateBalloon(LPCWSTR title, LPCWSTR body, POINT anchor, unsigned options, HWND parent, LPCWSTR link,
-                       unsigned autoCloseMs, HICON icon);
+        unsigned autoCloseMs, HICON icon);
 
     // Starts the fade-out; the window is destroyed at its end.
     void BeginClose();
@@ -60,17 +60,17 @@ public:
     static Shape_ ComputeShape(SIZE window, POINT anchor, const RECT& desktop) noexcept;
 
     BEGIN_MSG_MAP(CBalloonHelp)
-        MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBkgnd)
-        MESSAGE_HANDLER(WM_PAINT, OnPaint)
-        MESSAGE_HANDLER(WM_NCPAINT, OnNcPaint)
-        MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
-        MESSAGE_HANDLER(WM_LBUTTONUP, OnLButtonUp)
-        MESSAGE_HANDLER(WM_NCCALCSIZE, OnNcCalcSize)
-        MESSAGE_HANDLER(WM_TIMER, OnTimer)
-        MESSAGE_HANDLER(WM_MOUSEMOVE, OnMouseMove)
-        MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
-        MESSAGE_HANDLER(WM_RBUTTONUP, OnRButtonUp)
-        MESSAGE_HANDLER(WM_CLOSE, OnClose)
+    MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBkgnd)
+    MESSAGE_HANDLER(WM_PAINT, OnPaint)
+    MESSAGE_HANDLER(WM_NCPAINT, OnNcPaint)
+    MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
+    MESSAGE_HANDLER(WM_LBUTTONUP, OnLButtonUp)
+    MESSAGE_HANDLER(WM_NCCALCSIZE, OnNcCalcSize)
+    MESSAGE_HANDLER(WM_TIMER, OnTimer)
+    MESSAGE_HANDLER(WM_MOUSEMOVE, OnMouseMove)
+    MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+    MESSAGE_HANDLER(WM_RBUTTONUP, OnRButtonUp)
+    MESSAGE_HANDLER(WM_CLOSE, OnClose)
     END_MSG_MAP()
 
 protected:

@@ -145,7 +145,7 @@ LRESULT CSubclassedIEStatusBar::OnDoubleClick(UINT, WPARAM wParam, LPARAM lParam
     // Edges included on all four sides: the click one pixel past the pane's
     // right or bottom edge still counts.
     bool onPane = pane.m_hWnd && pane.GetWindowRect(&paneRect) && point.x >= paneRect.left &&
-                  point.x <= paneRect.right && point.y >= paneRect.top && point.y <= paneRect.bottom;
+        point.x <= paneRect.right && point.y >= paneRect.top && point.y <= paneRect.bottom;
     ATL::CUrl url;
     // A page without a host (about:blank, a file) has no page at the vendor's:
     // the click goes on to the bar.

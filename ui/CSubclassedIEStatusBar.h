@@ -20,10 +20,10 @@ public:
     ~CSubclassedIEStatusBar() override;
 
     BEGIN_MSG_MAP(CSubclassedIEStatusBar)
-        MESSAGE_HANDLER(SB_SIMPLE, OnSimple)
-        MESSAGE_HANDLER(WM_SYSCOLORCHANGE, OnSysColorChange)
-        MESSAGE_HANDLER(SB_SETPARTS, OnSetParts)
-        MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnDoubleClick)
+    MESSAGE_HANDLER(SB_SIMPLE, OnSimple)
+    MESSAGE_HANDLER(WM_SYSCOLORCHANGE, OnSysColorChange)
+    MESSAGE_HANDLER(SB_SETPARTS, OnSetParts)
+    MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnDoubleClick)
     END_MSG_MAP()
 
     // Window thread. Takes over the status bar window, keeps the browser for

@@ -10,7 +10,7 @@ public:
     DECLARE_WND_SUPERCLASS(L"ZorvanRankLabel", L"STATIC")
 
     BEGIN_MSG_MAP(CZorvanRankLabel)
-        MESSAGE_HANDLER(WM_CREATE, OnCreate)
+    MESSAGE_HANDLER(WM_CREATE, OnCreate)
     END_MSG_MAP()
 
 private:

@@ -189,8 +189,8 @@ void CZorvanRankStatusBarPane::ShowBalloonOnce()
         RECT pane = {};
         GetWindowRect(&pane);
         POINT anchor = {pane.left + (pane.right - pane.left) / 2, pane.top};
-        CBalloonHelp::Launch(kBalloonTitle, kBalloonBody, anchor, nullptr, CBalloonHelp::ShowCloseButton, m_hWnd,
-                             L"", kBalloonShowMs);
+        CBalloonHelp::Launch(
+            kBalloonTitle, kBalloonBody, anchor, nullptr, CBalloonHelp::ShowCloseButton, m_hWnd, L"", kBalloonShowMs);
         key.SetDWORDValue(kBalloonFlag, 0);
     }
     balloonHandled = 1;

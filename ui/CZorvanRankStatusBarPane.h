@@ -10,8 +10,7 @@
 #include "ui/CZorvanRankLabel.h"
 #include "ui/ZorvanAtlWnd.h"
 
-class CZorvanRankStatusBarPane
-    : public ZorvanEssentials::ZorvanAtlWnd<ATL::CWindowImpl<CZorvanRankStatusBarPane>> {
+class CZorvanRankStatusBarPane : public ZorvanEssentials::ZorvanAtlWnd<ATL::CWindowImpl<CZorvanRankStatusBarPane>> {
 public:
     // The static control's class style, cursor and procedure serve what the
     // pane leaves; without SS_NOTIFY it is transparent to the mouse, so
@@ -26,9 +25,9 @@ public:
     ~CZorvanRankStatusBarPane() override;
 
     BEGIN_MSG_MAP(CZorvanRankStatusBarPane)
-        MESSAGE_HANDLER(WM_PAINT, OnPaint)
-        MESSAGE_HANDLER(WM_CREATE, OnCreate)
-        MESSAGE_HANDLER(WM_MOVE, OnMove)
+    MESSAGE_HANDLER(WM_PAINT, OnPaint)
+    MESSAGE_HANDLER(WM_CREATE, OnCreate)
+    MESSAGE_HANDLER(WM_MOVE, OnMove)
     END_MSG_MAP()
 
     // Worker thread. The text stands as given, "%" and all; like any "%s"

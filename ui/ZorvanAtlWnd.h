@@ -18,8 +18,8 @@ public:
     WNDPROC GetWindowProc() override { return GuardedWindowProc; }
 
     // Each window supplies its message map.
-    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD dwMsgMapID) override = 0;
+    BOOL ProcessWindowMessage(
+        HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD dwMsgMapID) override = 0;
 
 private:
     static LRESULT CALLBACK GuardedWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)

@@ -6,7 +6,6 @@
 namespace vpk {
 
 template <class ThreadModel>
-class atl_com_object_root : public ISupportErrorInfo_impl,
-                            public ATL::CComObjectRootEx<ThreadModel> {};
+class atl_com_object_root : public ISupportErrorInfo_impl, public ATL::CComObjectRootEx<ThreadModel> {};
 
 }  // namespace vpk

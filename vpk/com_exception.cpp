@@ -81,8 +81,7 @@ thread_local int making_record = 0;
 
 com_exception::com_exception(HRESULT hr, REFGUID guid)
     : hr_(hr), record_(create_error_record(source_name(), hr, guid, nullptr, nullptr, 0))
-{
-}
+{}
 
 com_exception::com_exception(const std::exception& e) : hr_(VPK_E_STD_EXCEPTION)
 {
@@ -102,8 +101,7 @@ void com_exception::ensure_error_record()
 {
     if (!record_) {
         std::wstring text = to_wide(message_.data(), message_.size());
-        record_ = create_error_record(source_name(), hr_, GUID_NULL, text.empty() ? nullptr : text.c_str(),
-                                      nullptr, 0);
+        record_ = create_error_record(source_name(), hr_, GUID_NULL, text.empty() ? nullptr : text.c_str(), nullptr, 0);
         return;
     }
     if (message_.empty()) return;
@@ -126,14 +124,16 @@ void com_exception::report(bool log_it)
     // Reporting stays on for everybody else whatever happens here.
     struct quiet_ {
         bool on;
-        explicit quiet_(bool on) : on(on) { if (on) set_report_switch(0); }
+        explicit quiet_(bool on) : on(on)
+        {
+            if (on) set_report_switch(0);
+        }
         ~quiet_()
         {
             if (!on) return;
             try {
                 set_report_switch(1);
-            } catch (...) {
-            }
+            } catch (...) {}
         }
     } quiet(!log_it);
     ensure_error_record();
@@ -211,7 +211,7 @@ void throw_last_error()
 {
     DWORD c = GetLastError();
     HRESULT hr = (c == 0 || (c & 0x80000000u)) ? static_cast<HRESULT>(c)
-                                                : static_cast<HRESULT>((c & 0xFFFFu) | 0x80070000u);
+                                               : static_cast<HRESULT>((c & 0xFFFFu) | 0x80070000u);
     throw_exception(com_exception(hr));
 }
 
@@ -239,8 +239,7 @@ com_exception current_exception_as_com() noexcept
         } catch (const std::exception& e) {
             hr = VPK_E_STD_EXCEPTION;
             return com_exception(e);
-        } catch (...) {
-        }
+        } catch (...) {}
     } catch (...) {
         // Copying the error failed (out of memory): its code is what is left.
     }
@@ -253,10 +252,10 @@ void fatal_error(HRESULT code) noexcept
         std::string title = to_narrow(source_name());
         wchar_t text[512];
         _snwprintf(text, 511,
-                   L"Cannot recover from error (code 0x%8.8X).\n"
-                   L"In order to protect your system, the process will be TERMINATED.\n"
-                   L"See process log for details.\n\nPress OK to exit, Cancel to debug.",
-                   static_cast<unsigned>(code));
+            L"Cannot recover from error (code 0x%8.8X).\n"
+            L"In order to protect your system, the process will be TERMINATED.\n"
+            L"See process log for details.\n\nPress OK to exit, Cancel to debug.",
+            static_cast<unsigned>(code));
         text[511] = 0;
         std::string narrow = to_narrow(text);
         if (MessageBoxA(nullptr, narrow.c_str(), title.c_str(), MB_OKCANCEL | MB_ICONERROR | MB_SETFOREGROUND) != IDOK)

@@ -14,7 +14,7 @@ namespace {
 // Plain data only: thread_local objects with destructors crash at thread exit.
 struct fault_state_ {
     bool translate;  // the thread asked for translation
-    bool busy;       // between the fault and the throw
+    bool busy;  // between the fault and the throw
     DWORD code;
 };
 thread_local fault_state_ fault_state;
@@ -48,7 +48,7 @@ bool on_stack(ULONG_PTR at, size_t size)
 {
     const NT_TIB* tib = thread_block();
     return at >= reinterpret_cast<ULONG_PTR>(tib->StackLimit) &&
-           at + size <= reinterpret_cast<ULONG_PTR>(tib->StackBase);
+        at + size <= reinterpret_cast<ULONG_PTR>(tib->StackBase);
 }
 
 // Frames the walk looks at before giving up on finding ours.
@@ -96,8 +96,8 @@ bool reaches_our_frame_first(const CONTEXT& fault)
         } else {
             PVOID handler_data = nullptr;
             DWORD64 establisher = 0;
-            const PEXCEPTION_ROUTINE handler = RtlVirtualUnwind(UNW_FLAG_EHANDLER, base, c.Rip, function, &c,
-                                                                &handler_data, &establisher, nullptr);
+            const PEXCEPTION_ROUTINE handler = RtlVirtualUnwind(
+                UNW_FLAG_EHANDLER, base, c.Rip, function, &c, &handler_data, &establisher, nullptr);
             if (handler && !is_gcc_personality(reinterpret_cast<ULONG_PTR>(handler))) return false;
         }
         if (!c.Rip || !on_stack(c.Rsp, 0)) return false;
@@ -130,7 +130,7 @@ bool can_unwind_through(ULONG_PTR at)
 {
     HMODULE image = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(at), &image))
+            reinterpret_cast<LPCWSTR>(at), &image))
         return false;
     const auto base = reinterpret_cast<ULONG_PTR>(image);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
@@ -138,7 +138,8 @@ bool can_unwind_through(ULONG_PTR at)
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
     const void* table = nullptr;
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        if (memcmp(section->Name, ".eh_fram", 8) == 0) table = reinterpret_cast<const void*>(base + section->VirtualAddress);
+        if (memcmp(section->Name, ".eh_fram", 8) == 0)
+            table = reinterpret_cast<const void*>(base + section->VirtualAddress);
     }
     if (!table) return false;
     EnterCriticalSection(&registry_lock_);
@@ -175,7 +176,7 @@ bool reaches_our_frame_first(const CONTEXT& fault)
     if (!ours || !can_unwind_through(fault.Eip)) return false;
     const auto* record = reinterpret_cast<const EXCEPTION_REGISTRATION_RECORD*>(tib->ExceptionList);
     return !record || reinterpret_cast<ULONG_PTR>(record) == static_cast<ULONG_PTR>(-1) ||
-           reinterpret_cast<ULONG_PTR>(record) > ours;
+        reinterpret_cast<ULONG_PTR>(record) > ours;
 }
 #endif
 

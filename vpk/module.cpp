@@ -37,8 +37,8 @@ module::~module()
 bool module::create_log(ATL::CComPtr<IProcessLog>& log)
 {
     log.Release();
-    return SUCCEEDED(CoCreateInstance(CLSID_ProcessLog, nullptr, CLSCTX_INPROC_SERVER, IID_IProcessLog,
-                                      reinterpret_cast<void**>(&log)));
+    return SUCCEEDED(CoCreateInstance(
+        CLSID_ProcessLog, nullptr, CLSCTX_INPROC_SERVER, IID_IProcessLog, reinterpret_cast<void**>(&log)));
 }
 
 void module::release_log(ATL::CComPtr<IProcessLog>& log) noexcept

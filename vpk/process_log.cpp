@@ -65,9 +65,8 @@ void log_write(long level, const wchar_t* text)
     if (IProcessLog* log = process_log()) check_log(log->Write(level, source_name(), text), log);
 }
 
-ATL::CComPtr<IErrorInfo> create_error_record(BSTR source, HRESULT hr, REFGUID guid,
-                                             const wchar_t* description, BSTR help_file,
-                                             DWORD help_context)
+ATL::CComPtr<IErrorInfo> create_error_record(
+    BSTR source, HRESULT hr, REFGUID guid, const wchar_t* description, BSTR help_file, DWORD help_context)
 {
     ATL::CComPtr<IErrorInfo> record;
     if (IProcessLog* log = process_log()) {

@@ -17,9 +17,8 @@ BSTR source_name() noexcept;
 
 // Write; a failure of the component is thrown.
 void log_write(long level, const wchar_t* text);
-ATL::CComPtr<IErrorInfo> create_error_record(BSTR source, HRESULT hr, REFGUID guid,
-                                             const wchar_t* description, BSTR help_file,
-                                             DWORD help_context);
+ATL::CComPtr<IErrorInfo> create_error_record(
+    BSTR source, HRESULT hr, REFGUID guid, const wchar_t* description, BSTR help_file, DWORD help_context);
 HRESULT encode_error(long number, GUID* error_guid, REFIID iid);
 void decode_error(HRESULT hr, GUID* record_guid, GUID* error_guid, long* number);
 ATL::CComPtr<IUnknown> pack_error(HRESULT hr, IErrorInfo* record);

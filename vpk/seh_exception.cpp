@@ -42,8 +42,7 @@ HRESULT fault_hresult(DWORD code) noexcept
     return VPK_E_SEH_FIRST;
 }
 
-seh_exception::seh_exception(DWORD code)
-    : com_exception(fault_hresult(code)), code_(code)
+seh_exception::seh_exception(DWORD code) : com_exception(fault_hresult(code)), code_(code)
 {
     record_ = create_error_record(source_name(), hr_, GUID_vpk_error, nullptr, nullptr, 0);
 }
@@ -122,8 +121,7 @@ BOOL CALLBACK make_stack_overflow_(PINIT_ONCE, PVOID, PVOID*)
 void translate_fault(DWORD code, const EXCEPTION_POINTERS*)
 {
     InitOnceExecuteOnce(&stack_overflow_once_, make_stack_overflow_, nullptr, nullptr);
-    if (code == EXCEPTION_STACK_OVERFLOW && stack_overflow_.object)
-        throw_exception(*stack_overflow_.object);
+    if (code == EXCEPTION_STACK_OVERFLOW && stack_overflow_.object) throw_exception(*stack_overflow_.object);
     throw_fault_of_code(code);
 }
 

@@ -19,12 +19,12 @@ private:
     DWORD code_;
 };
 
-#define VPK_FAULT_CLASS(name, value)                          \
-    class name : public seh_exception {                       \
-    public:                                                   \
-        static constexpr DWORD exception_code = value;        \
-        name() : seh_exception(exception_code) {}             \
-        ~name() override;                                     \
+#define VPK_FAULT_CLASS(name, value)                                                                                   \
+    class name : public seh_exception {                                                                                \
+    public:                                                                                                            \
+        static constexpr DWORD exception_code = value;                                                                 \
+        name() : seh_exception(exception_code) {}                                                                      \
+        ~name() override;                                                                                              \
     };
 VPK_FAULT_CLASS(accesviolation_exception, 0xC0000005)
 VPK_FAULT_CLASS(breakpoint_exception, 0x80000003)

@@ -74,7 +74,7 @@ char* write_stack_trace_locked(const ProcessLogDebugHelp& help, char* out, char*
 
     for (unsigned i = 0;; ++i) {
         if (!help.StackWalk(machine, process, thread, &frame, &context, nullptr, help.SymFunctionTableAccess,
-                            help.SymGetModuleBase, nullptr))
+                help.SymGetModuleBase, nullptr))
             break;
         if (end - out < frame_reserve || (max_frames != 0 && i >= max_frames)) {
             out = put(out, end, "...\r\n");
@@ -102,7 +102,7 @@ char* write_stack_trace_locked(const ProcessLogDebugHelp& help, char* out, char*
             char file_name[MAX_PATH];
             if (find_module_of(reinterpret_cast<const void*>(site), &info, file_name))
                 out = put(out, end, "%s!%llx ", file_part(file_name),
-                          static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll)));
+                    static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll)));
             else
                 out = put(out, end, " ");
         }
@@ -127,7 +127,7 @@ char* write_stack_trace_locked(const ProcessLogDebugHelp& help, char* out, char*
             char file[MAX_PATH + 1];
             lstrcpynA(file, file_part(line.FileName), sizeof file);
             out = put(out, end, ": \"%s\"(%lu + 0x%lX)", file, static_cast<unsigned long>(line.LineNumber),
-                      static_cast<unsigned long>(line_displacement));
+                static_cast<unsigned long>(line_displacement));
         } else {
             out = put(out, end, " + 0x%llX", static_cast<unsigned long long>(symbol_displacement));
         }

@@ -45,8 +45,8 @@ thread::~thread()
 void thread::start(int priority, bool single_threaded_apartment)
 {
     if (handle_) throw_hresult(E_FAIL);
-    start_block_ block{this, unique_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)), single_threaded_apartment,
-                       nullptr};
+    start_block_ block{
+        this, unique_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)), single_threaded_apartment, nullptr};
     if (!block.started) throw_last_error();
     unsigned id = 0;
     // _beginthreadex sets up the C run time's data for the thread.
@@ -262,20 +262,19 @@ DWORD thread::finish(DWORD timeout_ms)
             try {
                 m->log_notice_f(L"vpk::thread::shutdown(): The thread 0x%8.8X does not respond to shutdown "
                                 L"message within %d msecs. \nForcing kill()...",
-                                static_cast<unsigned>(id_), static_cast<int>(timeout_ms));
+                    static_cast<unsigned>(id_), static_cast<int>(timeout_ms));
             } catch (...) {
                 // The kill matters more than its notice.
             }
         }
         kill();
         return exit_code;
-    case WAIT_FAILED:
-        throw_last_error();
+    case WAIT_FAILED: throw_last_error();
     default:
         if (module* m = module::instance())
             m->log_error_f(L"thread::finish() failed for thread id=0x%8.8X, because WaitForSingleObject() "
                            L"returned unexpected code=0x%8.8X",
-                           static_cast<unsigned>(id_), static_cast<unsigned>(waited));
+                static_cast<unsigned>(id_), static_cast<unsigned>(waited));
         throw_hresult(E_UNEXPECTED);
     }
 }
