@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   wine wine64 libwine-dev xvfb x11-apps imagemagick fonts-wine wixl
   g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
-  libpcre2-dev
+  libpcre2-dev clang-format
 )
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()

@@ -15,6 +15,8 @@ trap wine_down EXIT
 wine_up "$out/x64/tests/wine/keepalive.exe"
 
 status=0
+echo "== format of the product code"
+bash "$root/scripts/check-format.sh" || status=1
 echo "== tests under Wine (x86_64)"
 ctest --test-dir "$out/x64" --output-on-failure -j2 || status=1
 # Whenever 32-bit programs can run, the 32-bit suite is part of the run.
