@@ -151,22 +151,21 @@ private:
         return ch == '.' || ch == 'w' || ch == 'W' || ch == 's' || ch == 'S' || ch == 'd' || ch == 'D';
     }
 
-    // Control tokens that start an atom of their own (or end the atom).
-    bool IsDispatched(const CTokenT& t) const
+    // What a token starts: literal text, or (a control token) an atom of its
+    // own kind or the end of the atom.
+    enum AtomKind { ATOM_LITERAL, ATOM_END, ATOM_GROUP, ATOM_CLASS, ATOM_BACKREF, ATOM_ANCHOR };
+    static AtomKind KindOf(const CTokenT& t)
     {
-        if (!t.control) return false;
+        if (!t.control) return ATOM_LITERAL;
         switch (t.ch) {
         case 0:
         case '|':
-        case ')':
-        case '[':
-        case '.':
-        case 'w':
-        case 'W':
-        case 's':
-        case 'S':
-        case 'd':
-        case 'D':
+        case ')': return ATOM_END;
+        case '(': return ATOM_GROUP;
+        case '[': return ATOM_CLASS;
+        case '\\':
+        case 'k':
+        case 'g': return ATOM_BACKREF;
         case '^':
         case '$':
         case 'A':
@@ -174,12 +173,8 @@ private:
         case 'z':
         case 'b':
         case 'B':
-        case 'G':
-        case '\\':
-        case 'k':
-        case 'g': return true;
-        case '(': return true;
-        default: return false;
+        case 'G': return ATOM_ANCHOR;
+        default: return IsStockClass(t.ch) ? ATOM_CLASS : ATOM_LITERAL;
         }
     }
 
@@ -285,33 +280,20 @@ private:
 
     ElxInterface* ParseAtom(int& flags)
     {
-        const CTokenT t = Cur();
-        if (IsDispatched(t)) {
-            switch (t.ch) {
-            case 0:
-            case '|':
-            case ')': return Stock(STOCK_EMPTY);
-            case '(': Step(); return ParseGroup(flags);
-            case '[':
-            case '.':
-            case 'w':
-            case 'W':
-            case 's':
-            case 'S':
-            case 'd':
-            case 'D': return ParseClass(flags);
-            case '\\':
-            case 'k':
-            case 'g': return ParseBackref(flags);
-            default: return ParseAnchor(flags);
-            }
+        switch (KindOf(Cur())) {
+        case ATOM_END: return Stock(STOCK_EMPTY);
+        case ATOM_GROUP: Step(); return ParseGroup(flags);
+        case ATOM_CLASS: return ParseClass(flags);
+        case ATOM_BACKREF: return ParseBackref(flags);
+        case ATOM_ANCHOR: return ParseAnchor(flags);
+        case ATOM_LITERAL: break;
         }
         // A run of literal units; a unit followed by a quantifier stands alone
         // so that the quantifier applies to it only.
         Name run;
         for (;;) {
             const CTokenT c = Cur();
-            if (IsDispatched(c)) break;
+            if (KindOf(c) != ATOM_LITERAL) break;
             const CTokenT& n = Next();
             if (n.Is('{') || n.Is('?') || n.Is('*') || n.Is('+')) {
                 if (run.GetSize() == 0) {
