@@ -135,16 +135,13 @@ public:
     {
         const int len = m_szPattern.GetSize();
         if (high > length - len) high = length - len;
-        if (m_nAnchor < 0) {
-            for (int at = high; at >= low; --at)
-                if (MatchesAt(text, length, at)) return at;
-            return -1;
-        }
-        // Only places holding the anchor unit are compared in full.
         for (int at = high; at >= low; --at) {
-            at = FindUnitBack(text, low + m_nAnchor, at + m_nAnchor, m_szPattern[m_nAnchor]);
-            if (at < 0) return -1;
-            at -= m_nAnchor;
+            // Only places holding the anchor unit are compared in full.
+            if (m_nAnchor >= 0) {
+                at = FindUnitBack(text, low + m_nAnchor, at + m_nAnchor, m_szPattern[m_nAnchor]);
+                if (at < 0) return -1;
+                at -= m_nAnchor;
+            }
             if (MatchesAt(text, length, at)) return at;
         }
         return -1;
