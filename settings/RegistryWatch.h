@@ -4,6 +4,7 @@
 // not exist, any key made where it would be. Every watch signals the event it
 // is armed with; a notification fires once, so the owner arms again before it
 // reads what the key holds.
+#include "settings/RegistryKey.h"
 #include <windows.h>
 #include <string>
 
@@ -12,7 +13,6 @@ public:
     RegistryWatch(HKEY root, std::wstring path, bool subtree) noexcept
         : root_(root), path_(std::move(path)), subtree_(subtree)
     {}
-    ~RegistryWatch() { Close(); }
     RegistryWatch(const RegistryWatch&) = delete;
     RegistryWatch& operator=(const RegistryWatch&) = delete;
 
@@ -27,6 +27,6 @@ private:
     HKEY root_;
     std::wstring path_;
     bool subtree_;
-    HKEY key_ = nullptr;  // the key, or the nearest ancestor that exists
-    HKEY parent_ = nullptr;  // the key's parent, which sees it deleted or made
+    RegistryKey key_;  // the key, or the nearest ancestor that exists
+    RegistryKey parent_;  // the key's parent, which sees it deleted or made
 };
