@@ -5,14 +5,6 @@
 
 namespace {
 
-struct Hold {
-    explicit Hold(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Hold() { LeaveCriticalSection(&cs_); }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-    CRITICAL_SECTION& cs_;
-};
-
 std::wstring Take(BSTR s)
 {
     std::wstring text(s ? s : L"", SysStringLen(s));
@@ -55,22 +47,20 @@ IdentityCache::IdentityCache() : changed_(CreateEventW(nullptr, TRUE, TRUE, null
 
 IdentityCache::~IdentityCache()
 {
-    watches_.clear();
-    if (changed_) CloseHandle(changed_);
     DeleteCriticalSection(&lock_);
 }
 
 unsigned long IdentityCache::Reads() const noexcept
 {
-    Hold hold(lock_);
+    vpk::critical_section_lock hold(lock_);
     return reads_;
 }
 
 void IdentityCache::ReadAll()
 {
     // Armed before the reads: a change while they run is seen next time.
-    bool armed = changed_ && ResetEvent(changed_);
-    for (auto& watch : watches_) armed = watch->Arm(changed_) && armed;
+    bool armed = changed_ && ResetEvent(changed_.get());
+    for (auto& watch : watches_) armed = watch->Arm(changed_.get()) && armed;
     fresh_ = false;
     ++reads_;
     userId_ = Take(GetUserId());
@@ -86,8 +76,8 @@ IdentityCache::Values IdentityCache::Current()
 {
     Values values;
     {
-        Hold hold(lock_);
-        if (!fresh_ || WaitForSingleObject(changed_, 0) != WAIT_TIMEOUT) ReadAll();
+        vpk::critical_section_lock hold(lock_);
+        if (!fresh_ || WaitForSingleObject(changed_.get(), 0) != WAIT_TIMEOUT) ReadAll();
         values.userId = userId_;
         values.acceptLanguage = acceptLanguage_;
         const UserAgentSource browser{browserAgentHr_, browserAgent_};

@@ -4,6 +4,7 @@
 // for it only when it could be different. URL Moniker's agent for the process
 // is no registry value: it is asked for at every call, as cheap as it is.
 // Failures are thrown as vpk::com_exception, as the reads throw them.
+#include "vpk/handle.h"
 #include <windows.h>
 #include <memory>
 #include <string>
@@ -38,7 +39,7 @@ private:
     void ReadAll();
 
     mutable CRITICAL_SECTION lock_;
-    HANDLE changed_;  // manual reset: set by any watch, reset before a read
+    vpk::unique_handle changed_;  // manual reset: set by any watch, reset before a read
     std::vector<std::unique_ptr<RegistryWatch>> watches_;
     bool fresh_ = false;  // values_ read, and every watch armed since
     std::wstring userId_, browserAgent_, acceptLanguage_;
