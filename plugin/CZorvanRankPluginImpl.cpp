@@ -38,25 +38,14 @@ ATL::CComBSTR Own(BSTR s)
     return owner;
 }
 
-// One byte per character: a character that needs two bytes in the code page
-// fails the conversion; one the code page lacks becomes its default character.
-std::string Narrow(const std::wstring& text, UINT codePage)
-{
-    if (text.empty()) return std::string();
-    std::string out(text.size(), '\0');
-    int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0],
-        static_cast<int>(out.size()), nullptr, nullptr);
-    if (n == 0) vpk::throw_last_error();
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
-
-// The whole text, however many bytes its characters take.
-std::string NarrowAll(const std::wstring& text, UINT codePage)
+// One byte per character unless whole: a character that needs two bytes in
+// the code page then fails the conversion. One the code page lacks becomes
+// its default character.
+std::string Narrow(const std::wstring& text, UINT codePage, bool whole = false)
 {
     if (text.empty()) return std::string();
     const int size = static_cast<int>(text.size());
-    int n = WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    int n = whole ? WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr) : size;
     if (n == 0) vpk::throw_last_error();
     std::string out(static_cast<size_t>(n), '\0');
     n = WideCharToMultiByte(codePage, 0, text.data(), size, &out[0], n, nullptr, nullptr);
@@ -315,7 +304,7 @@ void CZorvanRankPluginImpl::RequestRank()
         params.set("lang", ZorvanRpc::JsonString(Narrow(identity.acceptLanguage, CP_ACP)));
         ZorvanRpc::JsonArray array;
         array.add(params);
-        std::string agent = NarrowAll(BuildIdentifier(), CP_THREAD_ACP);
+        std::string agent = Narrow(BuildIdentifier(), CP_THREAD_ACP, true);
 
         std::string answer;
         if (!client.call("rank", "/rank/", array, agent, kCallTimeoutMs, answer)) {
