@@ -1,6 +1,6 @@
 # Sourced by the test and demo scripts: a private Wine prefix with its own
 # Xvfb display and one wineserver kept alive for the whole run.
-#   wine_up <keepalive.exe>   wine_down   wine32_problem
+#   wine_up <keepalive.exe>   wine_down   wine32_installed   wine32_problem
 # Wine's background processes inherit the streams of whoever starts them first;
 # they are started here with every stream on /dev/null, or CTest would wait on them.
 
@@ -13,8 +13,7 @@ wine_up() {
   # the 32-bit loader whenever wine32 is installed, even where the kernel
   # cannot execute it; then nothing would start, 64-bit programs included.
   # The 64-bit loader starts them all but the 32-bit ones.
-  if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
-     ! /usr/lib/wine/wine --version </dev/null >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
+  if wine32_installed && ! /usr/lib/wine/wine --version </dev/null >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
     mkdir -p "$WINEPREFIX/.loader"
     local name
     for name in wine wine-stable; do
@@ -58,10 +57,14 @@ wine_down() {
   return 0
 }
 
+wine32_installed() {
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"
+}
+
 # Why 32-bit programs cannot run under Wine here, in a few words; nothing when
 # they can (wine32 installed and its loader starts).
 wine32_problem() {
-  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  if ! wine32_installed; then
     echo "wine32:i386 is not installed"
     return 0
   fi
