@@ -8,12 +8,14 @@
 
 namespace {
 
+const wchar_t kInternational[] = L"Software\\Microsoft\\Internet Explorer\\International";
+const wchar_t kBrowserKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
 
-std::string UserIdNow()
+std::string Text(BSTR s)
 {
-    ATL::CComBSTR id;
-    id.Attach(GetUserId());
-    return Ascii(id);
+    ATL::CComBSTR owner;
+    owner.Attach(s);
+    return Ascii(owner);
 }
 
 class RankLookup : public PluginHost {};
@@ -32,7 +34,7 @@ TEST_F(RankLookup, PageShownAtInitializeIsLookedUpOnceAndPublishedFromTheWorker)
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("http://a.example/page?q=1", Member(requests[0], "url"));
     EXPECT_EQ("", Member(requests[0], "ref"));
-    EXPECT_EQ(UserIdNow(), Member(requests[0], "uid"));  // made by Initialize, kept since
+    EXPECT_EQ(Text(GetUserId()), Member(requests[0], "uid"));  // made by Initialize, kept since
 
     const auto calls = site_->Calls();
     ASSERT_EQ(2u, calls.size());
@@ -197,20 +199,6 @@ TEST_F(RankLookup, ReleaseKillsAWorkerThatDoesNotFinishItsLookup)
     CloseHandle(worker);
     CloseHandle(never);
 }
-
-namespace {
-
-const wchar_t kInternational[] = L"Software\\Microsoft\\Internet Explorer\\International";
-const wchar_t kBrowserKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
-
-std::string Text(BSTR s)
-{
-    ATL::CComBSTR owner;
-    owner.Attach(s);
-    return Ascii(owner);
-}
-
-}  // namespace
 
 // The identity values are kept between lookups, but a change of any of their
 // registry sources reaches the very next request.
