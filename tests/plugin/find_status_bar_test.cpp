@@ -53,39 +53,32 @@ protected:
 
 }  // namespace
 
-TEST_F(FindStatusBar, TabFrameWithToolbarHostIsSearchedAlone)
+TEST_F(FindStatusBar, OnlyTheTabsPartOfTheFrameIsSearched)
 {
+    // A tab frame with a toolbar host is searched alone; its bar, not the
+    // frame's first, is ours.
     HWND frame = Frame();
-    ASSERT_TRUE(Bar(frame));  // first in the frame, outside the tab
+    ASSERT_TRUE(Bar(frame));
     HWND tab_frame = Child(frame, L"Frame Tab");
     HWND start = Child(Child(Child(tab_frame, L"InternetToolbarHost")));
     HWND mine = Bar(Child(Child(tab_frame, L"TabWindowClass")));
     EXPECT_EQ(mine, Find(start));
-}
 
-TEST_F(FindStatusBar, TabFrameWithoutToolbarHostFindsNothing)
-{
-    HWND frame = Frame();
-    HWND tab_frame = Child(frame, L"Frame Tab");
+    // Without a toolbar host there is nothing to find in a tab frame.
+    frame = Frame();
+    tab_frame = Child(frame, L"Frame Tab");
     ASSERT_TRUE(Bar(tab_frame) && Bar(frame));
     EXPECT_EQ(nullptr, Find(Child(tab_frame)));
-}
 
-TEST_F(FindStatusBar, FrameAloneIsSearchedWholeAndTheFirstBarWins)
-{
-    HWND frame = Frame();
-    HWND start = Child(Child(frame));
+    // A frame alone is searched whole, and the first bar in depth wins.
+    frame = Frame();
+    start = Child(Child(frame));
     HWND nested = Bar(Child(Child(frame)));
     ASSERT_TRUE(Bar(frame));
     EXPECT_EQ(nested, Find(start));
-}
 
-TEST_F(FindStatusBar, WindowWithoutParentFindsNoBar)
-{
+    // No parent: the top-level windows are searched, none of which is a bar;
+    // the frame's own bar is not reached.
     EXPECT_EQ(nullptr, Find(nullptr));
-    // The top-level windows are searched then, none of which is a status
-    // bar here; the frame's own bar is not reached.
-    HWND frame = Frame();
-    ASSERT_TRUE(Bar(frame));
     EXPECT_EQ(nullptr, Find(frame));
 }

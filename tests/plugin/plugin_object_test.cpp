@@ -1,5 +1,5 @@
 // The plug-in object's COM side: identity, the reserved methods, IDispatch
-// from the host's type library, the event sink, creation and Initialize.
+// from the host's type library, the event sink and Initialize.
 #include "PluginHost.h"
 #include <atlcoclass.h>
 
@@ -95,24 +95,6 @@ TEST_F(PluginObject, SinkTakesOnlyWhatTheBrowserTypeLibraryDeclares)
     EXPECT_EQ(DISP_E_TYPEMISMATCH, Call(sink, 259, wrong));
     args[1] = ATL::CComVariant(static_cast<IDispatch*>(static_cast<IWebBrowser2*>(browser_.get())));
     EXPECT_EQ(S_OK, Call(sink, 252, wrong));
-}
-
-TEST_F(PluginObject, CreationRefusesAggregationAndForeignInterfaces)
-{
-    const LONG before = ATL::_pAtlModule->GetLockCount();
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, CZorvanRankPluginImpl::_CreatorClass::CreateInstance(
-                                         static_cast<IPlugin*>(plugin_), IID_IUnknown, &out));
-    EXPECT_EQ(nullptr, out);
-    EXPECT_EQ(E_NOINTERFACE,
-              CZorvanRankPluginImpl::_CreatorClass::CreateInstance(nullptr, IID_IWebBrowser2, &out));
-    EXPECT_EQ(before, ATL::_pAtlModule->GetLockCount());  // destroyed again
-
-    ATL::CComPtr<IPlugin> second;
-    ASSERT_EQ(S_OK, CZorvanRankPluginImpl::CreateInstance(&second));
-    EXPECT_EQ(before + 1, ATL::_pAtlModule->GetLockCount());
-    second.Release();
-    EXPECT_EQ(before, ATL::_pAtlModule->GetLockCount());
 }
 
 TEST_F(PluginObject, InitializeFailsWithoutABrowser)

@@ -129,10 +129,6 @@ class StatusBarSearch : public PluginHost {};
 
 extern vpk::atl_module support_module;
 
-namespace {
-
-}  // namespace
-
 // The search runs again only when its answer could differ: a bar of another
 // thread is never taken over and not looked for again while it stays where
 // it was; once it goes, or a bar of this thread is made, the next page looks.

@@ -3,24 +3,6 @@
 
 using namespace ZorvanRpc;
 
-TEST(BuildRpcRequest, FramesTheEnvelopeByteForByte)
-{
-    JsonObject param;
-    param.set("url", JsonString("http://a.example/"));
-    param.set("lang", JsonString("en-us"));
-    JsonArray params;
-    params.add(param);
-    const std::string body =
-        "{\"agent\":\"ieaddon-2.2.0-73-stable-win-x86_64\",\"id\":1,\"method\":\"rank\","
-        "\"params\":[{\"lang\":\"en-us\",\"url\":\"http:\\/\\/a.example\\/\"}],\"version\":\"1.0\"}";
-    const std::string expected =
-        "POST /rank/ HTTP/1.1\r\nHost: rpc.example\r\nContent-Type: application/json\r\n"
-        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
-    EXPECT_EQ(expected, BuildRpcRequest(1, "rank", "/rank/", params,
-                                        "ieaddon-2.2.0-73-stable-win-x86_64", "rpc.example",
-                                        PlainTextContentEncoder()));
-}
-
 TEST(BuildRpcRequest, EncoderRunsBeforeContentLengthIsTaken)
 {
     // A line feed inside a string is escaped by the JSON text and survives;

@@ -140,22 +140,22 @@ std::vector<std::string> ScriptedServer::requests()
     return requests_;
 }
 
+template <class Count>
+bool wait_for(Count count, size_t n, DWORD timeout_ms)
+{
+    for (DWORD waited = 0; waited <= timeout_ms; waited += 10, Sleep(10))
+        if (count() >= n) return true;
+    return false;
+}
+
 bool ScriptedServer::wait_for_requests(size_t n, DWORD timeout_ms)
 {
-    for (DWORD waited = 0; waited <= timeout_ms; waited += 10) {
-        if (requests().size() >= n) return true;
-        Sleep(10);
-    }
-    return false;
+    return wait_for([this] { return requests().size(); }, n, timeout_ms);
 }
 
 bool ScriptedServer::wait_for_closed_by_client(size_t n, DWORD timeout_ms)
 {
-    for (DWORD waited = 0; waited <= timeout_ms; waited += 10) {
-        if (closed_by_client_ >= n) return true;
-        Sleep(10);
-    }
-    return false;
+    return wait_for([this] { return closed_by_client_.load(); }, n, timeout_ms);
 }
 
 std::string ScriptedServer::head(size_t body_length)

@@ -29,8 +29,19 @@ const struct {
 TEST(ServiceSettings, EachMachineValueOverridesItsOwnFieldAndIsReadAfresh)
 {
     SavedRegistryKey machine(HKEY_LOCAL_MACHINE, kMachineKey);
-    for (const auto& f : kFields) machine.PutString(f.valueName, std::wstring(L"set ") + f.valueName);
+    SavedRegistryKey user(HKEY_CURRENT_USER, L"Software\\Zorvanworks");
+    const ServiceSettings defaults;
+    // Without the machine key: the defaults, whatever the user's key holds.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMachineKey);
+    user.PutString(L"HTTPRpcHost", L"127.0.0.44");
     ServiceSettings s;
+    s.Load();
+    for (const auto& f : kFields) EXPECT_EQ(defaults.*f.member, s.*f.member) << f.valueName;
+    // The RPC host is a bare name: the client adds port 80 and the path itself.
+    EXPECT_FALSE(defaults.HTTPRpcHost.empty());
+    EXPECT_EQ(std::wstring::npos, defaults.HTTPRpcHost.find_first_of(L":/ "));
+
+    for (const auto& f : kFields) machine.PutString(f.valueName, std::wstring(L"set ") + f.valueName);
     s.Load();
     for (const auto& f : kFields) EXPECT_EQ(std::wstring(L"set ") + f.valueName, s.*f.member);
 
@@ -44,23 +55,5 @@ TEST(ServiceSettings, EachMachineValueOverridesItsOwnFieldAndIsReadAfresh)
     EXPECT_EQ(L"80", later.HTTPRpcHostPort);
 
     s.LoadDefaults();
-    const ServiceSettings defaults;
     for (const auto& f : kFields) EXPECT_EQ(defaults.*f.member, s.*f.member) << f.valueName;
-}
-
-TEST(ServiceSettings, DefaultsWithoutTheMachineKeyWhateverTheUserHolds)
-{
-    SavedRegistryKey machine(HKEY_LOCAL_MACHINE, kMachineKey);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMachineKey);
-    SavedRegistryKey user(HKEY_CURRENT_USER, L"Software\\Zorvanworks");
-    user.PutString(L"HTTPRpcHost", L"127.0.0.44");
-
-    ServiceSettings loaded;
-    loaded.Load();
-    const ServiceSettings defaults;
-    for (const auto& f : kFields) EXPECT_EQ(defaults.*f.member, loaded.*f.member) << f.valueName;
-    // The RPC host is a bare name: the client adds port 80 and the path itself.
-    EXPECT_FALSE(defaults.HTTPRpcHost.empty());
-    EXPECT_EQ(std::wstring::npos, defaults.HTTPRpcHost.find_first_of(L":/ "));
-    EXPECT_EQ(L"80", defaults.HTTPRpcHostPort);
 }

@@ -2,11 +2,11 @@
 // handler throws, the message returns -1, one report reaches the log and the
 // window goes on.
 #include <gtest/gtest.h>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+#include "ProcessLogTestSupport.h"
 #include "ui/ZorvanAtlWnd.h"
 #include "vpk/module.h"
 
@@ -44,122 +44,61 @@ private:
     LRESULT OnFine(UINT, WPARAM wParam, LPARAM, BOOL&) { return static_cast<LRESULT>(wParam) + 1; }
 };
 
-// One log entry: "time level source thread text", continuation lines joined.
-struct Entry {
-    std::string level, source, text;
-};
-
-class GuardedWindow : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        char dir[MAX_PATH];
-        GetTempPathA(MAX_PATH, dir);
-        path_ = std::string(dir) + "ui_guarded_window_" + std::to_string(GetCurrentProcessId()) + ".log";
-        DeleteFileA(path_.c_str());
-        // Read when the module creates the component.
-        SetEnvironmentVariableA("ZORVAN_PROCESS_LOG", path_.c_str());
-        ASSERT_TRUE(module_.initialize(SysAllocString(L"ui.test"), GetModuleHandleW(nullptr)))
-            << "the process log component is not registered";
-        // Registered: machine faults become exceptions on this thread.
-        module_.attachThread();
-        parent_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 200, 50, nullptr, nullptr, nullptr, nullptr);
-        ASSERT_TRUE(parent_);
-        ASSERT_TRUE(window_.Create(parent_, nullptr, L"guarded"));
+// The entries ReportError writes, "time level source thread 0x<hr> ...", as
+// "level source 0x<hr> ...".
+std::vector<std::string> Reports(const processlog_test::TestLogFile& log)
+{
+    std::vector<std::string> reports;
+    for (const std::string& line : log.lines()) {
+        if (line.empty() || line[0] == '\t') continue;  // a trace line
+        std::istringstream fields(line);
+        std::string time, level, source, thread, text;
+        fields >> time >> level >> source >> thread;
+        std::getline(fields, text);
+        if (text.rfind(" 0x", 0) == 0) reports.push_back(level + " " + source + text);
     }
-    void TearDown() override
-    {
-        if (parent_) DestroyWindow(parent_);
-        module_.detachThread();
-        if (module_.initialized()) module_.uninitialize();
-        DeleteFileA(path_.c_str());
-        CoUninitialize();
-    }
-
-    std::vector<Entry> Entries()
-    {
-        std::ifstream in(path_, std::ios::binary);
-        std::vector<Entry> entries;
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.empty()) continue;
-            if (line[0] == '\t') {
-                if (!entries.empty()) entries.back().text += "\n" + line.substr(1);
-                continue;
-            }
-            std::istringstream fields(line);
-            std::string time, thread;
-            Entry e;
-            fields >> time >> e.level >> e.source >> thread;
-            std::getline(fields, e.text);
-            if (!e.text.empty() && e.text[0] == ' ') e.text.erase(0, 1);
-            entries.push_back(e);
-        }
-        return entries;
-    }
-    // Reports are the entries ReportError writes: "0x<hr> ...".
-    std::vector<Entry> Reports()
-    {
-        std::vector<Entry> reports;
-        for (const Entry& e : Entries())
-            if (e.text.rfind("0x", 0) == 0) reports.push_back(e);
-        return reports;
-    }
-
-    vpk::module module_;
-    std::string path_;
-    HWND parent_ = nullptr;
-    CGuarded window_;
-};
+    return reports;
+}
 
 }  // namespace
 
-TEST_F(GuardedWindow, AStandardExceptionReturnsMinusOneAndIsReportedOnce)
+TEST(GuardedWindow, EveryKindOfThrowReturnsMinusOneAndIsReportedOnceWithItsHresult)
 {
-    EXPECT_EQ(window_.SendMessage(kThrowStandard), -1);
-    std::vector<Entry> reports = Reports();
-    ASSERT_EQ(reports.size(), 1u) << "log:\n" << std::ifstream(path_).rdbuf();
-    EXPECT_EQ(reports[0].level, "2");
-    EXPECT_EQ(reports[0].source, "ui.test");
-    EXPECT_EQ(reports[0].text.rfind("0x80040202 {", 0), 0u) << reports[0].text;
-    EXPECT_NE(reports[0].text.find("}: the pane lost its icon"), std::string::npos) << reports[0].text;
+    processlog_test::ComApartment com(COINIT_APARTMENTTHREADED);
+    processlog_test::TestLogFile log;
+    vpk::module module;
+    ASSERT_TRUE(module.initialize(SysAllocString(L"ui.test"), GetModuleHandleW(nullptr)))
+        << "the process log component is not registered";
+    // Registered: machine faults become exceptions on this thread.
+    module.attachThread();
+    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 200, 50, nullptr, nullptr, nullptr, nullptr);
+    CGuarded window;
+    ASSERT_TRUE(window.Create(parent, nullptr, L"guarded"));
 
-    // The window goes on; messages that throw nothing keep their results.
-    EXPECT_EQ(window_.SendMessage(kFine, 41), 42);
-    EXPECT_EQ(window_.GetWindowTextLength(), 7);
-    EXPECT_EQ(Reports().size(), 1u);
-}
-
-TEST_F(GuardedWindow, EveryKindOfExceptionBecomesOneReportWithItsHresult)
-{
-    struct {
+    const struct {
         UINT message;
-        const char* starts;
+        const char *starts, *then;
     } cases[] = {
-        {kThrowCom, "0x80070005"},
-        {kThrowAtl, "0x80070057: Atl exception"},
-        {kThrowOther, "0x80004005"},
+        {kThrowStandard, "2 ui.test 0x80040202 {", "}: the pane lost its icon"},
+        {kThrowCom, "2 ui.test 0x80070005", ""},
+        {kThrowAtl, "2 ui.test 0x80070057: Atl exception", ""},
+        {kThrowOther, "2 ui.test 0x80004005", ""},
+        {kFault, "2 ui.test 0x80040266", ""},
     };
     size_t count = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.starts);
-        EXPECT_EQ(window_.SendMessage(c.message), -1);
-        std::vector<Entry> reports = Reports();
-        ASSERT_EQ(reports.size(), ++count);
-        EXPECT_EQ(reports.back().text.rfind(c.starts, 0), 0u) << reports.back().text;
+        EXPECT_EQ(window.SendMessage(c.message), -1);
+        const std::vector<std::string> reports = Reports(log);
+        ASSERT_EQ(reports.size(), ++count) << "log:\n" << log.text();
+        EXPECT_EQ(reports.back().rfind(c.starts, 0), 0u) << reports.back();
+        EXPECT_NE(reports.back().find(c.then), std::string::npos) << reports.back();
+        // The window goes on; messages that throw nothing keep their results.
+        EXPECT_EQ(window.SendMessage(kFine, 41), 42);
     }
-}
-
-TEST_F(GuardedWindow, AMachineFaultInAHandlerIsCaughtTheSameWay)
-{
-    EXPECT_EQ(window_.SendMessage(kFault), -1);
-    std::vector<Entry> reports = Reports();
-    ASSERT_EQ(reports.size(), 1u) << "log:\n" << std::ifstream(path_).rdbuf();
-    EXPECT_EQ(reports[0].text.rfind("0x80040266", 0), 0u) << reports[0].text;
-    bool traced = false;
-    for (const Entry& e : Entries()) traced |= e.text.rfind("EXCEPTION: ", 0) == 0;
-    EXPECT_TRUE(traced);
-    EXPECT_EQ(window_.SendMessage(kFine, 1), 2);
+    EXPECT_TRUE(log.contains(" EXCEPTION: ")) << "the fault's trace";
+    EXPECT_EQ(window.GetWindowTextLength(), 7);
+    DestroyWindow(parent);
+    module.detachThread();
+    module.uninitialize();
 }
