@@ -13,9 +13,11 @@
 #include <iterator>
 #include <sstream>
 #include "RegistrySnapshot.h"
+#include "ServerDll.h"
 #include "ServerIds.h"
 #include "ZorvanToolbar.h"
 
+using servertest::GuidText;
 using servertest::KeyExists;
 using servertest::Snapshot;
 using Lines = std::vector<std::wstring>;
@@ -26,13 +28,6 @@ const std::wstring kClsid = ZORVANRANK_CLSID_TEXT;
 const std::wstring kZorvanworks = L"Software\\Zorvanworks";
 const std::wstring kPluginsKey = kZorvanworks + L"\\IE Toolbar\\Plugins";
 const std::wstring kUserId = L"{0D1E2F30-4152-6374-8596-A7B8C9DAEBFC}";
-
-std::wstring Text(REFGUID guid)
-{
-    wchar_t buf[40] = {};
-    StringFromGUID2(guid, buf, 40);
-    return buf;
-}
 
 std::wstring KnownFolder(REFKNOWNFOLDERID id)
 {
@@ -45,24 +40,8 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id)
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// A program's exit code, or -1 when it could not start or ran over ten minutes.
-DWORD RunProgram(std::wstring command)
-{
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return static_cast<DWORD>(-1);
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(pi.hProcess, 600000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
-    else
-        TerminateProcess(pi.hProcess, 1);
-    // Owned here for these few lines only.
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
+// msiexec runs take minutes under Wine.
+DWORD RunProgram(const std::wstring& command) { return static_cast<DWORD>(servertest::RunProgram(command, 600000)); }
 
 std::wstring TempLog(const wchar_t* name)
 {
@@ -197,7 +176,7 @@ protected:
                                       L"ZorvanRank.ZorvanRankPluginImpl",
                                       L"ZorvanRank.ZorvanRankPluginImpl.1",
                                       L"TypeLib\\" ZORVANRANK_LIBID_TEXT,
-                                      L"Interface\\" + Text(IID_IPlugin)};
+                                      L"Interface\\" + GuidText(IID_IPlugin)};
         const std::pair<HKEY, std::wstring> roots[] = {{HKEY_LOCAL_MACHINE, L"Software\\Classes\\"},
                                                        {HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node\\Classes\\"},
                                                        {HKEY_CURRENT_USER, L"Software\\Classes\\"},
@@ -237,7 +216,7 @@ protected:
         EXPECT_FALSE(KeyExists(other, L"Software\\Classes\\CLSID\\" + kClsid)) << "written in one scope only";
         if (s.createThroughCom) {
             IPlugin* plugin = nullptr;
-            EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ZorvanRankPlugin(), nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin,
+            EXPECT_EQ(S_OK, CoCreateInstance(kZorvanRankClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin,
                                              reinterpret_cast<void**>(&plugin)));
             if (plugin) plugin->Release();
             CoFreeUnusedLibrariesEx(0, 0);
@@ -250,7 +229,7 @@ protected:
 
         // The same files registered by hand.
         ASSERT_TRUE(CreateDirectoryTree(Dir64(s)));
-        ASSERT_TRUE(CopyFileW(ZORVANRANK_DLL64, dll64.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(ZORVANRANK_DLL, dll64.c_str(), FALSE));
         ASSERT_EQ(0u, RunProgram(L"regsvr32.exe " + std::wstring(s.regsvr32Switches) + L" \"" + dll64 + L"\""));
         const std::wstring regsvr32x86 = KnownFolder(FOLDERID_SystemX86) + L"\\regsvr32.exe";
         if (with32_) {
@@ -272,7 +251,6 @@ protected:
     {
         return SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr) == ERROR_SUCCESS || FileExists(dir);
     }
-    static const CLSID& CLSID_ZorvanRankPlugin() { return kZorvanRankClsid; }
 
     static bool with32_;
     std::wstring upgradeCode_;

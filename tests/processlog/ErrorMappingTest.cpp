@@ -37,24 +37,6 @@ protected:
     ATL::CComPtr<IProcessLog> log_;
 };
 
-TEST_F(ProcessLogErrorMapping, CodesThatMeanTheSameEverywherePassThrough)
-{
-    // Other facilities, successes, COM's own FACILITY_ITF codes below 0x200.
-    for (HRESULT code : {E_FAIL, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), S_FALSE, REGDB_E_CLASSNOTREG,
-                         static_cast<HRESULT>(0x00040202)}) {
-        EXPECT_EQ(code, Encode(code, kLibrary, kIidA));
-        ExpectDecoded(code, kLibrary, GUID_NULL, code);
-    }
-    // An interface's own codes stay, also without an owner or with a null owner pointer.
-    const HRESULT own = 0x80040300;
-    EXPECT_EQ(own, Encode(own, kIidA, kIidA));
-    EXPECT_EQ(own, Encode(own, GUID_NULL, kIidA));
-    HRESULT hr = 0;
-    EXPECT_EQ(S_OK, log_->EncodeError(own, nullptr, kIidB, &hr));
-    EXPECT_EQ(own, hr);
-    ExpectDecoded(own, kIidA, kIidA, own);
-}
-
 TEST_F(ProcessLogErrorMapping, ForeignCodesRoundTripPerInterface)
 {
     const HRESULT std_error = 0x80040202, fault = 0x80040266;
@@ -75,6 +57,21 @@ TEST_F(ProcessLogErrorMapping, ForeignCodesRoundTripPerInterface)
     ExpectDecoded(b, kIidB, kLibrary, std_error);
     // Read against another interface the code is that interface's own.
     ExpectDecoded(a, kIidB, kIidB, a);
+    // Other facilities, successes and COM's own FACILITY_ITF codes below
+    // 0x200 mean the same everywhere: they pass through.
+    for (HRESULT code : {E_FAIL, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), S_FALSE, REGDB_E_CLASSNOTREG,
+                         static_cast<HRESULT>(0x00040202)}) {
+        EXPECT_EQ(code, Encode(code, kLibrary, kIidA));
+        ExpectDecoded(code, kLibrary, GUID_NULL, code);
+    }
+    // So do an interface's own codes, also without an owner or with a null owner pointer.
+    const HRESULT own = 0x80040300;
+    EXPECT_EQ(own, Encode(own, kIidA, kIidA));
+    EXPECT_EQ(own, Encode(own, GUID_NULL, kIidA));
+    HRESULT hr = 0;
+    EXPECT_EQ(S_OK, log_->EncodeError(own, nullptr, kIidB, &hr));
+    EXPECT_EQ(own, hr);
+    ExpectDecoded(own, kIidA, kIidA, own);
 }
 
 }  // namespace

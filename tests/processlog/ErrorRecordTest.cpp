@@ -58,29 +58,6 @@ TEST_F(ProcessLogErrors, PackedErrorCrossesThreadsWithEveryValue)
     EXPECT_EQ(7u, help_context);
 }
 
-TEST_F(ProcessLogErrors, PackWithoutRecordAndForeignObjects)
-{
-    ATL::CComPtr<IUnknown> packed;
-    ASSERT_EQ(S_OK, log_->PackError(E_ACCESSDENIED, nullptr, &packed));
-    HRESULT hr = S_OK;
-    ATL::CComPtr<IErrorInfo> record;
-    ASSERT_EQ(S_OK, log_->UnpackError(packed, &hr, &record));
-    EXPECT_EQ(E_ACCESSDENIED, hr);
-    EXPECT_FALSE(record);
-
-    // Anything PackError did not make is refused, with the component's own record.
-    EXPECT_EQ(E_INVALIDARG, log_->UnpackError(log_, &hr, &record));
-    ATL::CComQIPtr<ISupportErrorInfo> support(log_);
-    ASSERT_TRUE(support);
-    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID_IProcessLog));
-    ATL::CComPtr<IErrorInfo> own;
-    ASSERT_EQ(S_OK, GetErrorInfo(0, &own));
-    GUID guid = GUID_NULL, component = GUID_NULL;
-    own->GetGUID(&guid);
-    log_->get_ComponentErrorGuid(&component);
-    EXPECT_TRUE(IsEqualGUID(component, guid));
-}
-
 TEST_F(ProcessLogErrors, ReportErrorWritesOneEntryUnlessSwitchedOffOnThisThread)
 {
     ATL::CComPtr<IErrorInfo> record;

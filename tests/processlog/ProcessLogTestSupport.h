@@ -46,7 +46,6 @@ public:
     TestLogFile(const TestLogFile&) = delete;
     TestLogFile& operator=(const TestLogFile&) = delete;
 
-    const std::wstring& path() const { return path_; }
     std::string text() const
     {
         std::ifstream in(path_.c_str(), std::ios::binary);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <atlbase.h>
-#include <shlobj.h>
 #include <cstdio>
 #include <regex>
 #include <set>
@@ -91,36 +90,6 @@ TEST(ProcessLogWrite, FieldsStayParseable)
     EXPECT_EQ("-", Parse(lines[3]).source);
     EXPECT_EQ("", Parse(lines[3]).text);
     EXPECT_EQ("-", Parse(lines[4]).source);
-}
-
-TEST(ProcessLogWrite, LogFileChoice)
-{
-    ComApartment com;
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring nested = std::wstring(temp) + L"processlog-nested-" + std::to_wstring(GetCurrentProcessId());
-    const std::wstring path = nested + L"\\a\\b\\log.txt";
-    SetEnvironmentVariableW(L"ZORVAN_PROCESS_LOG", path.c_str());
-    ATL::CComPtr<IProcessLog> log;
-    ASSERT_EQ(S_OK, CreateProcessLog(&log));
-    ATL::CComBSTR current;
-    ASSERT_EQ(S_OK, log->get_LogFile(&current));
-    EXPECT_EQ(path, current.m_str);
-    // Missing folders are created on the first write.
-    EXPECT_EQ(S_OK, log->Write(1, ATL::CComBSTR(L"S"), L"x"));
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
-    DeleteFileW(path.c_str());
-    for (const wchar_t* folder : {L"\\a\\b", L"\\a", L""}) RemoveDirectoryW((nested + folder).c_str());
-
-    // Without the variable: the user's local application data folder.
-    SetEnvironmentVariableW(L"ZORVAN_PROCESS_LOG", nullptr);
-    log.Release();
-    ASSERT_EQ(S_OK, CreateProcessLog(&log));
-    current.Empty();
-    ASSERT_EQ(S_OK, log->get_LogFile(&current));
-    wchar_t local[MAX_PATH];
-    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local));
-    EXPECT_EQ(std::wstring(local) + L"\\Zorvanworks\\ProcessLog\\process.log", current.m_str);
 }
 
 }  // namespace

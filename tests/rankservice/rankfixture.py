@@ -17,7 +17,6 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVICE_DIR = os.path.join(HERE, "..", "..", "rank-service")
-SERVICE = os.path.join(SERVICE_DIR, "rankservice.py")
 sys.path.insert(0, SERVICE_DIR)
 
 from rankstore import RankStore  # noqa: E402

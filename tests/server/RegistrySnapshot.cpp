@@ -1,4 +1,5 @@
 #include "RegistrySnapshot.h"
+#include <objbase.h>
 #include <algorithm>
 #include <cstring>
 
@@ -30,16 +31,6 @@ std::wstring ValueText(DWORD type, const std::vector<BYTE>& data)
 {
     const std::wstring all(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
     if (type == REG_SZ) return L"sz:" + all.substr(0, all.find(L'\0'));
-    if (type == REG_EXPAND_SZ) return L"expand_sz:" + all.substr(0, all.find(L'\0'));
-    if (type == REG_MULTI_SZ) {
-        std::wstring out = L"multi_sz:";
-        for (size_t i = 0; i < all.size() && all[i];) {
-            size_t end = std::min(all.find(L'\0', i), all.size());
-            out += (i ? L"|" : L"") + all.substr(i, end - i);
-            i = end + 1;
-        }
-        return out;
-    }
     if (type == REG_DWORD && data.size() == sizeof(DWORD)) {
         DWORD d = 0;
         memcpy(&d, data.data(), sizeof d);
@@ -86,6 +77,13 @@ std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const st
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view)
 {
     return Key_(root, path, view).h != nullptr;
+}
+
+std::wstring GuidText(REFGUID guid)
+{
+    wchar_t buf[40] = {};
+    StringFromGUID2(guid, buf, 40);
+    return buf;
 }
 
 PrivateKey::PrivateKey(const wchar_t* name)

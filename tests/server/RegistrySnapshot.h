@@ -1,8 +1,8 @@
 // Registry content as sorted text lines, for exact comparisons in tests:
 //   "path"                    a key
 //   "path|name=type:data"     a value ("(default)" for the unnamed one)
-// sz and expand_sz as text, multi_sz with its parts joined by '|', dword in
-// hexadecimal, any other type as its number and hexadecimal bytes.
+// sz as text, dword in hexadecimal, any other type as its number and
+// hexadecimal bytes.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -17,6 +17,9 @@ std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const st
                                    REGSAM view = 0);
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
+
+// A GUID in braces, as registry keys name it.
+std::wstring GuidText(REFGUID guid);
 
 // A key of the test's own, HKEY_CURRENT_USER\Software\ZorvanServerTests\<name>-<pid>,
 // deleted with everything below it at the start and at the end.

@@ -34,17 +34,15 @@ private:
     HMODULE module_;
 };
 
-// regsvr32 with these switches on the library: its exit code, or -1 when it
-// could not run or did not end within a minute.
-inline int Regsvr32(const std::wstring& switches)
+// A program's exit code, or -1 when it could not start or did not end in time.
+inline int RunProgram(std::wstring command, DWORD timeoutMs = 60000)
 {
-    std::wstring command = L"regsvr32.exe " + switches + L" \"" + ServerDllPath() + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
     DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
         GetExitCodeProcess(pi.hProcess, &code);
     else
         TerminateProcess(pi.hProcess, 1);
@@ -52,6 +50,12 @@ inline int Regsvr32(const std::wstring& switches)
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return static_cast<int>(code);
+}
+
+// regsvr32 with these switches on the library.
+inline int Regsvr32(const std::wstring& switches)
+{
+    return RunProgram(L"regsvr32.exe " + switches + L" \"" + ServerDllPath() + L"\"");
 }
 
 }  // namespace servertest

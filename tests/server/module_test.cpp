@@ -63,26 +63,6 @@ protected:
     }
 };
 
-TEST_F(ModuleTest, TheCachedFactoryAndEachObjectLockTheModuleWhileHeld)
-{
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, g_module.DllGetClassObject(IID_IPersist, IID_IClassFactory, &out));
-    EXPECT_EQ(nullptr, out);
-    ATL::CComPtr<IClassFactory> first = Factory(), second = Factory();
-    EXPECT_EQ(first.p, second.p);
-    EXPECT_EQ(1, g_module.GetLockCount()) << "one lock for all outside references";
-    EXPECT_EQ(S_FALSE, g_module.DllCanUnloadNow());
-
-    ATL::CComPtr<IPersist> obj;
-    ASSERT_EQ(S_OK, first->CreateInstance(nullptr, IID_IPersist, reinterpret_cast<void**>(&obj)));
-    EXPECT_EQ(2, g_module.GetLockCount());
-    first.Release();
-    second.Release();
-    EXPECT_EQ(1, g_module.GetLockCount()) << "the map's own reference keeps the factory but not the module";
-    EXPECT_EQ(S_FALSE, g_module.DllCanUnloadNow());
-    obj.Release();
-}
-
 TEST_F(ModuleTest, FailedCreationsLeaveNoObjectAndNoLock)
 {
     ATL::CComPtr<IClassFactory> cf = Factory();

@@ -1,9 +1,7 @@
 // Runs zorvantoolbar.exe around the real plug-in, ZorvanRank.dll, against a
 // loopback rank service, and reads the exchange from the host's output.
 #include <winsock2.h>
-#include "CBrowser.h"
-#include "CHostWindows.h"
-#include "MessagePump.h"
+#include "HostHandles.h"
 #include "ServerIds.h"
 #include "ZorvanToolbar.h"
 #include "../rpc/scripted_server.h"
@@ -117,18 +115,10 @@ protected:
 
 TEST_F(ToolbarHost, EachNewTopLevelPageIsRankedAndHandedToTheToolbar)
 {
-    // Only a '#' that starts a line is a comment; the one in the URL stays.
-    const std::wstring script_path = TempFile();
-    {
-        const std::string script = "# a comment\r\n  navigate   http://a.test/#part\n\nframe http://ads.test/f\n";
-        UniqueHandle f(CreateFileW(script_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(f.get(), script.data(), static_cast<DWORD>(script.size()), &written, nullptr));
-    }
-    HostRun run = RunHost(L"/layout:shared /script \"" + script_path + L"\" " ZORVANRANK_CLSID_TEXT
+    HostRun run = RunHost(L"/layout:shared " ZORVANRANK_CLSID_TEXT
+                          L" navigate http://a.test/#part frame http://ads.test/f"
                           L" wait 300 redirect http://b.test/ http://b.test/final wait 300 reload wait 300"
                           L" navigate http://\x00FC.test/ wait 300 refuse ZorvanRank navigate http://r.test/ wait 300");
-    DeleteFileW(script_path.c_str());
     ASSERT_EQ(0u, run.exit_code) << run.raw;
     EXPECT_EQ(1u, run.With("windows shared: ").size()) << run.raw;
     const std::vector<std::string> events = {
@@ -185,29 +175,14 @@ TEST_F(ToolbarHost, UninitializeAndReleaseHandEverythingBack)
     EXPECT_TRUE(run.Said("references left: site 0, browser 0, sinks 0")) << run.raw;
 }
 
-TEST_F(ToolbarHost, FailuresEndWithTheirExitCode)
+// GetBrowser's error record reaches the host through the plug-in, which is
+// then released without Uninitialize.
+TEST_F(ToolbarHost, AFailedInitializeHandsBackTheToolbarsError)
 {
-    struct {
-        const wchar_t* arguments;
-        DWORD exit_code;
-        const char* said;
-    } cases[] = {
-        {L"{8C1D5E3F-4A7B-4F63-9B2E-6D0A3F915C40}", 2,
-         "CoCreateInstance {8C1D5E3F-4A7B-4F63-9B2E-6D0A3F915C40} -> 0x80040154"},
-        {L"No.Such.ProgId", 2, "unknown class No.Such.ProgId"},
-        {L"/layout:round " ZORVANRANK_CLSID_TEXT, 1, "unknown layout round"},
-        {ZORVANRANK_CLSID_TEXT L" navigate", 1, "navigate needs 1 argument"},
-        {ZORVANRANK_CLSID_TEXT L" jump 3", 1, "unknown command: jump"},
-        // GetBrowser's error record reaches the host through the plug-in,
-        // which is then released without Uninitialize.
-        {L"/nobrowser ZorvanRank.ZorvanRankPluginImpl", 3, "-> 0x8000FFFF (The toolbar has no browser."},
-    };
-    for (const auto& c : cases) {
-        HostRun run = RunHost(c.arguments);
-        EXPECT_EQ(c.exit_code, run.exit_code) << run.raw;
-        EXPECT_TRUE(run.Said(c.said)) << run.raw;
-        EXPECT_FALSE(run.Said("Uninitialize")) << run.raw;
-    }
+    HostRun run = RunHost(L"/nobrowser ZorvanRank.ZorvanRankPluginImpl");
+    EXPECT_EQ(3u, run.exit_code) << run.raw;
+    EXPECT_TRUE(run.Said("-> 0x8000FFFF (The toolbar has no browser.")) << run.raw;
+    EXPECT_FALSE(run.Said("Uninitialize")) << run.raw;
 }
 
 // A plug-in's Initialize takes the window as LONG_PTR: its IDispatch reads
@@ -241,84 +216,6 @@ TEST(ToolbarTypeLibrary, InitializeTakesTheWindowAtPointerWidth)
         }
         vtable->ReleaseTypeAttr(attr);
         EXPECT_EQ(sizeof(void*) == 8 ? VT_I8 : VT_I4, window);
-    }
-    CoUninitialize();
-}
-
-// The real plug-in never navigates or cancels; these stand in for one that does.
-class NavigatingSink final : public IDispatch {
-public:
-    explicit NavigatingSink(IWebBrowser2* browser) : browser_(browser) {}
-    std::vector<std::wstring> seen;
-    bool nested = false;  // an event arrived inside another one
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        *out = iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_DWebBrowserEvents2 ? this : nullptr;
-        return *out ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the test's stack
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        if (id != 250 && id != 259) return S_OK;
-        nested = nested || inside_;
-        inside_ = true;
-        // The URL: a VARIANT by reference holding a BSTR, second of the arguments.
-        const VARIANTARG* arg = p->cArgs >= 2 ? &p->rgvarg[p->cArgs - 2] : nullptr;
-        const bool good = arg && V_VT(arg) == (VT_VARIANT | VT_BYREF) && V_VT(V_VARIANTREF(arg)) == VT_BSTR;
-        const std::wstring url = good ? V_BSTR(V_VARIANTREF(arg)) : L"(bad arguments)";
-        seen.push_back((id == 250 ? L"before " : L"complete ") + url);
-        if (id == 250 && V_VT(&p->rgvarg[0]) == (VT_BOOL | VT_BYREF) && url.find(L"cancel") != std::wstring::npos)
-            *V_BOOLREF(&p->rgvarg[0]) = VARIANT_TRUE;
-        if (id == 259 && url == L"http://c.test/") {
-            VARIANT to;
-            V_VT(&to) = VT_BSTR;
-            V_BSTR(&to) = SysAllocString(L"http://d.test/");
-            EXPECT_EQ(S_OK, browser_->Navigate2(&to, nullptr, nullptr, nullptr, nullptr));
-            VariantClear(&to);
-        }
-        inside_ = false;
-        return S_OK;
-    }
-
-private:
-    IWebBrowser2* browser_;
-    bool inside_ = false;
-};
-
-TEST(HostBrowser, NavigationAskedForInAnEventRunsAfterItAndCancelStopsOne)
-{
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    {
-        CHostWindows windows(Arrangement::Classic);
-        ASSERT_TRUE(windows.Create());
-        ComPtr<CBrowser> browser = CBrowser::CreateTop(&windows);
-        windows.SetBrowser(browser.get());
-        NavigatingSink sink(browser.get());
-        ComPtr<IConnectionPoint> point;
-        DWORD cookie = 0;
-        ASSERT_EQ(S_OK, browser->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put()));
-        ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
-
-        EXPECT_TRUE(browser->Navigate(L"http://c.test/", L"http://c.test/"));
-        bool quit = false;
-        PumpWait(nullptr, 200, quit);
-        EXPECT_FALSE(browser->Navigate(L"http://x.test/cancel", L"http://x.test/cancel"));
-        const std::vector<std::wstring> expected = {L"before http://c.test/", L"complete http://c.test/",
-                                                    L"before http://d.test/", L"complete http://d.test/",
-                                                    L"before http://x.test/cancel"};
-        EXPECT_EQ(expected, sink.seen);
-        EXPECT_FALSE(sink.nested);
-        EXPECT_EQ(L"http://d.test/", browser->Location());
-        EXPECT_EQ(S_OK, point->Unadvise(cookie));
-        windows.Destroy();
-        MSG m;  // the frame's destruction posts WM_QUIT
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        }
     }
     CoUninitialize();
 }
