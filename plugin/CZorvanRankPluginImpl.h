@@ -12,7 +12,7 @@
 #include <string>
 #include "ZorvanToolbar.h"
 #include "plugin/IPlugin_impl.h"
-#include "plugin/ZorvanRankIds.h"
+#include "settings/ZorvanRankIds.h"
 #include "ui/CSubclassedIEStatusBar.h"
 #include "ui/GdiHandles.h"
 #include "vpk/atl_com_object_root.h"

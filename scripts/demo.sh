@@ -23,7 +23,7 @@ case "$arch" in
 esac
 demo=$out/demo
 address=127.0.0.77
-clsid=$(sed -n 's/^#define ZORVANRANK_CLSID_TEXT L"\(.*\)"$/\1/p' "$out/x64/server/ServerIds.h")
+clsid=$(sed -n 's/^#define ZORVANRANK_CLSID_TEXT L"\(.*\)"$/\1/p' "$out/x64/settings/include/settings/ZorvanRankIds.h")
 version=$(sed -n 's/^#define ZORVANRANK_VERSION_TEXT "\([0-9.]*\) .*/\1/p' "$out/x64/server/ZorvanRankVersion.h")
 
 package=$out/ZorvanRank-$version-x64.msi

@@ -1,6 +1,6 @@
 #include "ui/CZorvanRankStatusBarPane.h"
-#include "plugin/ZorvanRankIds.h"
 #include "settings/RegistryKey.h"
+#include "settings/ZorvanRankIds.h"
 #include "ui/CBalloonHelp.h"
 #include "vpk/com_exception.h"
 

@@ -13,6 +13,7 @@
 #include "CBrowser.h"
 #include "../settings/SavedRegistryKey.h"
 #include "ui/CSubclassedIEStatusBar.h"
+#include "settings/ZorvanRankIds.h"
 
 namespace {
 
@@ -264,7 +265,7 @@ TEST_F(StatusBar, TheBarIsGivenBackAsItWas)
     EXPECT_EQ(Parts(status_), (std::vector<int>{120, 320, 600, -1}));
 }
 
-const wchar_t kPluginKey[] = L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\{41521912-2484-4C1B-BCD8-3D8EF6BADA90}";
+const wchar_t kPluginKey[] = L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\" ZORVANRANK_CLSID_TEXT;
 
 void Paint(HWND pane)
 {
