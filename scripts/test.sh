@@ -17,6 +17,8 @@ wine_up "$out/x64/tests/wine/keepalive.exe"
 status=0
 echo "== format of the product code"
 bash "$root/scripts/check-format.sh" || status=1
+echo "== layers of the product code"
+bash "$root/scripts/check-layers.sh" || status=1
 echo "== tests under Wine (x86_64)"
 ctest --test-dir "$out/x64" --output-on-failure -j2 || status=1
 # Whenever 32-bit programs can run, the 32-bit suite is part of the run.
