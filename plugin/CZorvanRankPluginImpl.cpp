@@ -9,11 +9,12 @@
 #include "vpk/boundary.h"
 #include "vpk/module.h"
 #include "vpk/com_exception.h"
+#include "vpk/text.h"
 #include <memory>
 
 namespace {
 
-typedef ATL::CComCritSecLock<ATL::CComAutoCriticalSection> NavigationLock;
+typedef vpk::critical_section_lock NavigationLock;
 
 const DWORD kCallTimeoutMs = 10000;
 const DWORD kDrainTimeoutMs = 4096;
@@ -31,27 +32,16 @@ ATL::CComBSTR MakeBstr(const wchar_t* text, size_t length)
     return s;
 }
 
+ATL::CComBSTR MakeBstr(const std::wstring& text)
+{
+    return MakeBstr(text.data(), text.size());
+}
+
 ATL::CComBSTR Own(BSTR s)
 {
     ATL::CComBSTR owner;
     owner.Attach(s);
     return owner;
-}
-
-// One byte per character unless whole: a character that needs two bytes in
-// the code page then fails the conversion. One the code page lacks becomes
-// its default character.
-std::string Narrow(const std::wstring& text, UINT codePage, bool whole = false)
-{
-    if (text.empty()) return std::string();
-    const int size = static_cast<int>(text.size());
-    int n = whole ? WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr) : size;
-    if (n == 0) vpk::throw_last_error();
-    std::string out(static_cast<size_t>(n), '\0');
-    n = WideCharToMultiByte(codePage, 0, text.data(), size, &out[0], n, nullptr, nullptr);
-    if (n == 0) vpk::throw_last_error();
-    out.resize(static_cast<size_t>(n));
-    return out;
 }
 
 // The module's build identifier does not change while it is loaded.
@@ -69,16 +59,6 @@ LRESULT CALLBACK CountWindowCreation(int code, WPARAM wp, LPARAM lp)
 {
     if (code == HCBT_CREATEWND) ++windowCreations;
     return CallNextHookEx(nullptr, code, wp, lp);
-}
-
-ATL::CComBSTR Widen(const std::string& text, UINT codePage)
-{
-    if (text.empty()) return MakeBstr(L"", 0);
-    int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (n == 0) vpk::throw_last_error();
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return MakeBstr(wide.data(), wide.size());
 }
 
 // A null string and an empty one are the same page.
@@ -299,12 +279,17 @@ void CZorvanRankPluginImpl::RequestRank()
         params.set("url", ZorvanRpc::JsonString(EscapeUrl(page)));
         params.set("ref", ZorvanRpc::JsonString(EscapeUrl(referrer)));
         const IdentityCache::Values identity = IdentityCache::Instance().Current();
-        params.set("uid", ZorvanRpc::JsonString(Narrow(identity.userId, CP_ACP)));
-        params.set("uagent", ZorvanRpc::JsonString(Narrow(identity.userAgent, CP_ACP)));
-        params.set("lang", ZorvanRpc::JsonString(Narrow(identity.acceptLanguage, CP_ACP)));
+        params.set("uid",
+            ZorvanRpc::JsonString(vpk::to_ansi_one_byte_per_char(identity.userId.data(), identity.userId.size())));
+        params.set("uagent",
+            ZorvanRpc::JsonString(
+                vpk::to_ansi_one_byte_per_char(identity.userAgent.data(), identity.userAgent.size())));
+        params.set("lang",
+            ZorvanRpc::JsonString(
+                vpk::to_ansi_one_byte_per_char(identity.acceptLanguage.data(), identity.acceptLanguage.size())));
         ZorvanRpc::JsonArray array;
         array.add(params);
-        std::string agent = Narrow(BuildIdentifier(), CP_THREAD_ACP, true);
+        std::string agent = vpk::to_thread_code_page(BuildIdentifier());
 
         std::string answer;
         if (!client.call("rank", "/rank/", array, agent, kCallTimeoutMs, answer)) {
@@ -317,7 +302,7 @@ void CZorvanRankPluginImpl::RequestRank()
         if (result.empty())
             ClearRank();
         else
-            PublishRank(Widen(result, CP_THREAD_ACP));
+            PublishRank(MakeBstr(vpk::from_thread_code_page(result)));
     } catch (...) {
         vpk::report_caught(false);
         ClearRank();

@@ -14,8 +14,8 @@
 #include "plugin/IPlugin_impl.h"
 #include "settings/ZorvanRankIds.h"
 #include "ui/CSubclassedIEStatusBar.h"
-#include "ui/GdiHandles.h"
 #include "vpk/atl_com_object_root.h"
+#include "vpk/handle.h"
 #include "vpk/thread.h"
 
 class ATL_NO_VTABLE CZorvanRankPluginImpl
@@ -85,14 +85,10 @@ public:
     unsigned long StatusBarSearches() const noexcept { return searches_; }
 
 private:
-    struct Unhook_ {
-        static void Close(HHOOK h) noexcept { ::UnhookWindowsHookEx(h); }
-    };
-
     HWND toolbarWindow_ = nullptr;
     // The window thread's window creations, counted for the status bar
     // search: a bar this thread could take over appears only by one.
-    ZorvanEssentials::UniqueHandle<HHOOK, Unhook_> creationHook_;
+    vpk::unique_hhook creationHook_;
     bool searched_ = false;
     bool heldBar_ = false;  // the last search's bar was taken over
     unsigned long creationsAtSearch_ = 0;
@@ -112,5 +108,5 @@ private:
     std::wstring navigationTarget_;
     // Guards the writes of pageUrl_ and referrer_ and the worker's reads, so
     // that a lookup sends a page and a referrer that belong together.
-    mutable ATL::CComAutoCriticalSection navigationLock_;
+    mutable vpk::critical_section navigationLock_;
 };

@@ -2,22 +2,12 @@
 #include "rpc/LookupTrace.h"
 #include "settings/ServiceSettings.h"
 #include "vpk/com_exception.h"
+#include "vpk/text.h"
 #include <wininet.h>
 
 namespace ZorvanRpc {
 
 namespace {
-
-class queue_guard {
-public:
-    explicit queue_guard(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~queue_guard() { LeaveCriticalSection(&cs_); }
-    queue_guard(const queue_guard&) = delete;
-    queue_guard& operator=(const queue_guard&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
 
 void set_event(HANDLE e)
 {
@@ -29,41 +19,22 @@ void reset_event(HANDLE e)
     if (!ResetEvent(e)) vpk::throw_last_error();
 }
 
-std::string to_thread_ansi(const std::wstring& text)
-{
-    if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(
-        CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0) vpk::throw_last_error();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 }  // namespace
 
 HttpClient::HttpClient() : queue_limit_(10), channel_limit_(4), port_(80)
 {
-    InitializeCriticalSection(&queue_lock_);
-    try {
-        // Taken once: a changed host needs the library to be loaded again.
-        ServiceSettings settings;
-        settings.Load();
-        host_name_ = to_thread_ansi(settings.HTTPRpcHost);
-        drained_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-        if (!drained_) vpk::throw_last_error();
-        pending_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (!pending_) vpk::throw_last_error();
-        WSADATA data;
-        if (const int rc = WSAStartup(0x0202, &data)) {
-            SetLastError(static_cast<DWORD>(rc));
-            vpk::throw_last_error();
-        }
-    } catch (...) {
-        if (pending_) CloseHandle(pending_);
-        if (drained_) CloseHandle(drained_);
-        DeleteCriticalSection(&queue_lock_);
-        throw;
+    // Taken once: a changed host needs the library to be loaded again.
+    ServiceSettings settings;
+    settings.Load();
+    host_name_ = vpk::to_thread_code_page(settings.HTTPRpcHost);
+    drained_.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    if (!drained_) vpk::throw_last_error();
+    pending_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!pending_) vpk::throw_last_error();
+    WSADATA data;
+    if (const int rc = WSAStartup(0x0202, &data)) {
+        SetLastError(static_cast<DWORD>(rc));
+        vpk::throw_last_error();
     }
 }
 
@@ -74,9 +45,6 @@ HttpClient::~HttpClient()
     } catch (...) {
         // The thread base kills a thread that is still held.
     }
-    CloseHandle(pending_);
-    CloseHandle(drained_);
-    DeleteCriticalSection(&queue_lock_);
     WSACleanup();
 }
 
@@ -87,26 +55,26 @@ void HttpClient::start()
 
 void HttpClient::ensure_running()
 {
-    std::lock_guard<std::mutex> hold(start_lock_);
+    vpk::critical_section_lock hold(start_lock_);
     if (!is_running()) start();
 }
 
 void HttpClient::stop()
 {
-    std::lock_guard<std::mutex> hold(start_lock_);
+    vpk::critical_section_lock hold(start_lock_);
     PostThreadMessageW(thread_id(), WM_HTTP_STOP, 0, 0);
     vpk::thread::shutdown(1000);
 }
 
 bool HttpClient::enqueue(const message_ptr& message)
 {
-    queue_guard lock(queue_lock_);
+    vpk::critical_section_lock lock(queue_lock_);
     if (static_cast<int>(queue_.size()) > queue_limit_) return false;
-    reset_event(drained_);
+    reset_event(drained_.get());
     queue_.push_back(message);
     // Before the wake-up: the client thread runs at a higher priority.
     TraceLookup(LookupStage::queued, message.get());
-    set_event(pending_);
+    set_event(pending_.get());
     return true;
 }
 
@@ -116,7 +84,7 @@ bool HttpClient::transact(const std::string& request, DWORD timeout_ms, std::str
     if (!enqueue(message)) return false;
     // Released when nothing is queued or in flight, not when this request
     // alone is done: concurrent callers finish together.
-    const DWORD r = WaitForSingleObject(drained_, timeout_ms);
+    const DWORD r = WaitForSingleObject(drained_.get(), timeout_ms);
     TraceLookup(LookupStage::released, message.get());
     if (r == WAIT_TIMEOUT) return false;
     if (r != WAIT_OBJECT_0) vpk::throw_last_error();
@@ -127,9 +95,9 @@ bool HttpClient::transact(const std::string& request, DWORD timeout_ms, std::str
 
 void HttpClient::on_start()
 {
-    wait_handles_.push_back(pending_);
-    set_event(drained_);
-    reset_event(pending_);
+    wait_handles_.push_back(pending_.get());
+    set_event(drained_.get());
+    reset_event(pending_.get());
 }
 
 bool HttpClient::pump_messages()
@@ -175,7 +143,7 @@ int HttpClient::run()
             while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 if (msg.message == WM_HTTP_STOP) {
                     close_all_channels();
-                    set_event(drained_);
+                    set_event(drained_.get());
                     return 0;
                 }
             }
@@ -209,14 +177,14 @@ void HttpClient::process_queue()
     try {
         for (;;) {
             if (static_cast<int>(open_channels_.size()) >= channel_limit_) {
-                reset_event(pending_);
+                reset_event(pending_.get());
                 return;
             }
             message_ptr message;
             {
-                queue_guard lock(queue_lock_);
+                vpk::critical_section_lock lock(queue_lock_);
                 if (queue_.empty()) {
-                    reset_event(pending_);
+                    reset_event(pending_.get());
                     return;
                 }
                 message = queue_.front();
@@ -231,7 +199,7 @@ void HttpClient::process_queue()
             channel_ptr channel;
             try {
                 channel = std::make_shared<TcpClientChannel>(message);
-                reset_event(drained_);
+                reset_event(drained_.get());
                 if (channel->connect(host_name_, port_)) {
                     close_channel(channel);
                 } else {
@@ -253,9 +221,9 @@ void HttpClient::process_queue()
 
 void HttpClient::drop_queue()
 {
-    queue_guard lock(queue_lock_);
+    vpk::critical_section_lock lock(queue_lock_);
     queue_.clear();
-    ResetEvent(pending_);
+    ResetEvent(pending_.get());
 }
 
 void HttpClient::close_channel(const channel_ptr& given)
@@ -283,16 +251,16 @@ void HttpClient::close_channel(const channel_ptr& given)
     }
     bool queue_empty;
     {
-        queue_guard lock(queue_lock_);
+        vpk::critical_section_lock lock(queue_lock_);
         queue_empty = queue_.empty();
     }
     // A wake-up left set while the queue is empty costs one look at it;
     // resetting it here could swallow that of a request queued meanwhile.
     if (!queue_empty) {
-        set_event(pending_);
+        set_event(pending_.get());
     } else if (channels_by_event_.empty()) {
         TraceLookup(LookupStage::drained, channel->message().get());
-        set_event(drained_);
+        set_event(drained_.get());
     }
     // The socket is closed after the callers are released: its answer is
     // complete or failed by now, and under Wine the close is two trips to
@@ -310,7 +278,7 @@ void HttpClient::on_stop()
     while (!open_channels_.empty()) close_channel(open_channels_.front());
     wait_handles_.clear();
     drop_queue();
-    set_event(drained_);
+    set_event(drained_.get());
 }
 
 }  // namespace ZorvanRpc

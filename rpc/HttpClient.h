@@ -2,10 +2,10 @@
 // brings back the raw bytes of the answer up to the end of its header block.
 #pragma once
 #include "rpc/TcpClientChannel.h"
+#include "vpk/handle.h"
 #include "vpk/thread.h"
 #include <list>
 #include <map>
-#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,10 +63,10 @@ private:
     std::vector<HANDLE> wait_handles_;
     std::map<HANDLE, channel_ptr> channels_by_event_;
     std::vector<channel_ptr> open_channels_;
-    HANDLE drained_ = nullptr;
-    HANDLE pending_ = nullptr;
-    CRITICAL_SECTION queue_lock_;
-    std::mutex start_lock_;  // start, stop and the check between them
+    vpk::unique_event drained_;
+    vpk::unique_event pending_;
+    vpk::critical_section queue_lock_;
+    vpk::critical_section start_lock_;  // start, stop and the check between them
 };
 
 }  // namespace ZorvanRpc

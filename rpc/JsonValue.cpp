@@ -2,8 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #ifdef _WIN32
-#include <windows.h>
-#include "vpk/com_exception.h"
+#include "vpk/text.h"
 #endif
 
 namespace ZorvanRpc {
@@ -13,15 +12,7 @@ JsonString::JsonString(const std::string& bytes) : value_(bytes) {}
 #ifdef _WIN32
 JsonString::JsonString(const wchar_t* text)
 {
-    const int chars = static_cast<int>(wcslen(text));
-    if (chars == 0) return;
-    // One byte per source character: a text that needs more (a double-byte
-    // code page) is refused rather than cut.
-    std::string buffer(static_cast<size_t>(chars), '\0');
-    const int n = WideCharToMultiByte(CP_ACP, 0, text, chars, &buffer[0], chars, nullptr, nullptr);
-    if (n == 0) vpk::throw_last_error();
-    buffer.resize(static_cast<size_t>(n));
-    value_.swap(buffer);
+    value_ = vpk::to_ansi_one_byte_per_char(text, wcslen(text));
 }
 #endif
 

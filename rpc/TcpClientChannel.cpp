@@ -22,14 +22,8 @@ TcpClientChannel::~TcpClientChannel()
 
 void TcpClientChannel::close()
 {
-    if (socket_ != 0) {
-        closesocket(socket_);
-        socket_ = 0;
-    }
-    if (event_) {
-        CloseHandle(event_);
-        event_ = nullptr;
-    }
+    socket_.reset();
+    event_.reset();
 }
 
 DWORD TcpClientChannel::time_left(ULONGLONG now) const
@@ -43,15 +37,16 @@ bool TcpClientChannel::connect(const std::string& host, int port)
     opened_ = GetTickCount64();
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) throw_wsa_error();
-    socket_ = s;
+    socket_.reset(s);
     try {
         // The request is written in one piece: let it leave at once.
         int one = 1;
-        if (setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one) != 0)
+        if (setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one) != 0)
             throw_wsa_error();
-        event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        event_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         if (!event_) vpk::throw_last_error();
-        if (WSAEventSelect(socket_, event_, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0) throw_wsa_error();
+        if (WSAEventSelect(socket_.get(), event_.get(), FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0)
+            throw_wsa_error();
         hostent* entry = gethostbyname(host.c_str());
         if (!entry || !entry->h_addr_list || !entry->h_addr_list[0])
             vpk::throw_hresult(E_FAIL, GUID_NULL, L"Failed to resolve host name, possibly disconnect.");
@@ -60,7 +55,7 @@ bool TcpClientChannel::connect(const std::string& host, int port)
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<u_short>(port));
         std::memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
-        if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        if (::connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
             return start_sending();
         if (WSAGetLastError() != WSAEWOULDBLOCK) throw_wsa_error();
         return false;
@@ -73,7 +68,7 @@ bool TcpClientChannel::connect(const std::string& host, int port)
 bool TcpClientChannel::on_network_event()
 {
     WSANETWORKEVENTS events;
-    if (WSAEnumNetworkEvents(socket_, event_, &events) != 0) throw_wsa_error();
+    if (WSAEnumNetworkEvents(socket_.get(), event_.get(), &events) != 0) throw_wsa_error();
     // A failed connect shows itself when the first send fails, so the
     // per-event error codes are not looked at.
     if (events.lNetworkEvents & FD_CONNECT) return start_sending();
@@ -99,7 +94,7 @@ bool TcpClientChannel::send_pending()
 {
     Message_& m = *message_;
     while (m.sent < m.request.size()) {
-        const int n = ::send(socket_, m.request.data() + m.sent, static_cast<int>(m.request.size() - m.sent), 0);
+        const int n = ::send(socket_.get(), m.request.data() + m.sent, static_cast<int>(m.request.size() - m.sent), 0);
         if (n > 0) {
             m.sent += static_cast<uint32_t>(n);
             continue;
@@ -118,7 +113,7 @@ bool TcpClientChannel::receive()
 {
     Message_& m = *message_;
     while (!m.complete) {
-        const int n = ::recv(socket_, m.buffer, sizeof m.buffer - 1, 0);
+        const int n = ::recv(socket_.get(), m.buffer, sizeof m.buffer - 1, 0);
         if (n > 0) {
             m.buffer[n] = '\0';
             // Only the new bytes and the three before them can complete the

@@ -4,6 +4,7 @@
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
+#include "vpk/unique_socket.h"
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,10 +45,10 @@ public:
 
     // Closes the socket, then its event.
     void close();
-    bool is_open() const { return socket_ != 0; }
+    bool is_open() const { return static_cast<bool>(socket_); }
     // Milliseconds until the channel has lived kLifetimeMs (0: over).
     DWORD time_left(ULONGLONG now) const;
-    HANDLE socket_event() const { return event_; }
+    HANDLE socket_event() const { return event_.get(); }
     const std::shared_ptr<Message_>& message() const { return message_; }
 
 private:
@@ -55,8 +56,8 @@ private:
     bool send_pending();
     bool receive();
 
-    SOCKET socket_ = 0;
-    HANDLE event_ = nullptr;
+    vpk::unique_socket socket_;
+    vpk::unique_event event_;
     std::shared_ptr<Message_> message_;
     ULONGLONG opened_ = GetTickCount64();
 };

@@ -2,6 +2,7 @@
 #include "settings/BuildIdentifier.h"
 #include "settings/RegistryKey.h"
 #include "vpk/com_exception.h"
+#include "vpk/text.h"
 #include <atlbase.h>
 #include <memory>
 #include <shlwapi.h>
@@ -56,16 +57,6 @@ int ParseMajorVersion(const wchar_t* text)
         }
     }
     return slots[0];
-}
-
-std::wstring FromThreadCodePage(const char* text)
-{
-    const int n = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 1) return std::wstring();
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, &wide[0], n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
 }
 
 }  // namespace
@@ -125,7 +116,7 @@ UserAgentSource GetSessionUserAgent()
     const HRESULT hr = UrlMkGetSessionOption(URLMON_OPTION_USERAGENT, session, 1023, &sessionLength, 0);
     // Wine's URL Moniker reports E_OUTOFMEMORY but fills the buffer: the text
     // is looked at whatever the call returned.
-    return UserAgentSource{hr, FromThreadCodePage(session)};
+    return UserAgentSource{hr, vpk::from_thread_code_page_or_empty(session)};
 }
 
 UserAgentSource GetBrowserUserAgent()
@@ -135,7 +126,7 @@ UserAgentSource GetBrowserUserAgent()
     char browser[1024] = {};
     DWORD browserSize = 1023;
     const HRESULT hr = ObtainUserAgentString(option, browser, &browserSize);
-    return UserAgentSource{hr, FromThreadCodePage(browser)};
+    return UserAgentSource{hr, vpk::from_thread_code_page_or_empty(browser)};
 }
 
 BSTR CombineUserAgents(const UserAgentSource& session, const UserAgentSource& browser)

@@ -41,14 +41,10 @@ IdentityCache& IdentityCache::Instance()
 
 IdentityCache::IdentityCache() : changed_(CreateEventW(nullptr, TRUE, TRUE, nullptr))
 {
-    InitializeCriticalSection(&lock_);
     for (const Source& s : kSources) watches_.push_back(std::make_unique<RegistryWatch>(s.root, s.path, s.subtree));
 }
 
-IdentityCache::~IdentityCache()
-{
-    DeleteCriticalSection(&lock_);
-}
+IdentityCache::~IdentityCache() = default;
 
 unsigned long IdentityCache::Reads() const noexcept
 {

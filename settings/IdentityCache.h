@@ -38,8 +38,8 @@ public:
 private:
     void ReadAll();
 
-    mutable CRITICAL_SECTION lock_;
-    vpk::unique_handle changed_;  // manual reset: set by any watch, reset before a read
+    mutable vpk::critical_section lock_;
+    vpk::unique_event changed_;  // manual reset: set by any watch, reset before a read
     std::vector<std::unique_ptr<RegistryWatch>> watches_;
     bool fresh_ = false;  // values_ read, and every watch armed since
     std::wstring userId_, browserAgent_, acceptLanguage_;

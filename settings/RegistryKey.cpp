@@ -1,14 +1,8 @@
 #include "settings/RegistryKey.h"
 
-RegistryKey::~RegistryKey()
-{
-    Close();
-}
-
 void RegistryKey::Attach(HKEY key, REGSAM access) noexcept
 {
-    Close();
-    key_ = key;
+    key_.reset(key);
     access_ = access;
 }
 
@@ -30,8 +24,7 @@ LONG RegistryKey::Create(HKEY root, LPCWSTR path, REGSAM access)
 
 void RegistryKey::Close() noexcept
 {
-    if (key_) RegCloseKey(key_);
-    key_ = nullptr;
+    key_.reset();
     access_ = 0;
 }
 
@@ -39,7 +32,7 @@ LONG RegistryKey::QueryStringValue(LPCWSTR name, LPWSTR buffer, ULONG* chars) co
 {
     DWORD type = 0;
     DWORD bytes = *chars * sizeof(wchar_t);
-    const LONG rc = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+    const LONG rc = RegQueryValueExW(key_.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
     // The type is known even when the data did not fit.
     if ((rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) && type != REG_SZ && type != REG_EXPAND_SZ)
         return ERROR_INVALID_DATA;
@@ -61,7 +54,7 @@ LONG RegistryKey::QueryDWORDValue(LPCWSTR name, DWORD& value) const
     DWORD type = 0;
     DWORD bytes = sizeof(DWORD);
     DWORD data = 0;
-    const LONG rc = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
+    const LONG rc = RegQueryValueExW(key_.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
     // Type and size are known even when the data did not fit: a REG_DWORD of
     // any other length is not a number we can read.
     if ((rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) && (type != REG_DWORD || bytes != sizeof(DWORD)))
@@ -74,12 +67,12 @@ LONG RegistryKey::QueryDWORDValue(LPCWSTR name, DWORD& value) const
 LONG RegistryKey::SetStringValue(LPCWSTR name, LPCWSTR text)
 {
     const DWORD bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+    return RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
 }
 
 LONG RegistryKey::SetDWORDValue(LPCWSTR name, DWORD value)
 {
-    return RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    return RegSetValueExW(key_.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
 std::wstring ReadRegistryString(LPCWSTR valueName, const std::wstring& defaultValue, HKEY root, LPCWSTR keyPath)

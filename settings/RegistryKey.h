@@ -3,11 +3,11 @@
 // of an open key, and the tolerant string read the settings are built on.
 #include <windows.h>
 #include <string>
+#include "vpk/handle.h"
 
 class RegistryKey {
 public:
     RegistryKey() noexcept = default;
-    ~RegistryKey();
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
@@ -27,13 +27,13 @@ public:
     LONG SetStringValue(LPCWSTR name, LPCWSTR text);
     LONG SetDWORDValue(LPCWSTR name, DWORD value);
 
-    HKEY Handle() const noexcept { return key_; }
+    HKEY Handle() const noexcept { return key_.get(); }
     REGSAM Access() const noexcept { return access_; }
 
 private:
     void Attach(HKEY key, REGSAM access) noexcept;
 
-    HKEY key_ = nullptr;
+    vpk::unique_hkey key_;
     REGSAM access_ = 0;
 };
 

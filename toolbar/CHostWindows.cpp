@@ -111,8 +111,8 @@ private:
     HWND parent_;
     const wchar_t* cls_;
     UniqueWindow window_;
-    UniqueHandle ready_;
-    UniqueHandle thread_;
+    vpk::unique_event ready_;
+    vpk::unique_handle thread_;
     DWORD thread_id_ = 0;
 };
 

@@ -14,26 +14,26 @@ ComPtr<CPluginSite> CPluginSite::Create(IUnknown* browser, HWND toolbar, HWND no
 
 void CPluginSite::RefuseName(const std::wstring& name)
 {
-    Lock hold(lock_);
+    vpk::critical_section_lock hold(lock_);
     refused_.insert(name);
 }
 
 std::wstring CPluginSite::Value(const std::wstring& name)
 {
-    Lock hold(lock_);
+    vpk::critical_section_lock hold(lock_);
     auto it = values_.find(name);
     return it == values_.end() ? std::wstring() : it->second;
 }
 
 std::map<std::wstring, std::wstring> CPluginSite::Values()
 {
-    Lock hold(lock_);
+    vpk::critical_section_lock hold(lock_);
     return values_;
 }
 
 void CPluginSite::DropBrowser()
 {
-    Lock hold(lock_);
+    vpk::critical_section_lock hold(lock_);
     browser_.reset();
 }
 
@@ -64,7 +64,7 @@ STDMETHODIMP_(ULONG) CPluginSite::Release()
 
 ITypeInfo* CPluginSite::TypeInfo()
 {
-    Lock hold(lock_);
+    vpk::critical_section_lock hold(lock_);
     if (!typeinfo_) {
         ComPtr<ITypeLib> lib;
         if (SUCCEEDED(LoadRegTypeLib(LIBID_ZorvanToolbarLib, 1, 0, LOCALE_USER_DEFAULT, lib.put())))
@@ -122,7 +122,7 @@ HRESULT CPluginSite::Fail(HRESULT hr, const std::wstring& text)
 STDMETHODIMP CPluginSite::GetBrowser(IUnknown** browser)
 {
     if (!browser) return E_POINTER;
-    Lock hold(lock_);
+    vpk::critical_section_lock hold(lock_);
     *browser = browser_.get();
     if (!*browser) return Fail(E_UNEXPECTED, L"The toolbar has no browser.");
     (*browser)->AddRef();
@@ -150,7 +150,7 @@ STDMETHODIMP CPluginSite::SetValue(BSTR name, BSTR value)
     std::wstring key(name, SysStringLen(name));
     std::wstring text(value ? value : L"", SysStringLen(value));
     {
-        Lock hold(lock_);
+        vpk::critical_section_lock hold(lock_);
         if (refused_.count(key)) {
             PrintLine(L"SetValue " + key + L" refused");
             return Fail(E_FAIL, L"The toolbar refuses the value " + key + L".");

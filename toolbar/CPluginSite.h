@@ -47,7 +47,7 @@ private:
     HRESULT Fail(HRESULT hr, const std::wstring& text);
 
     LONG refs_ = 1;
-    CriticalSection lock_;  // values_, refused_, browser_, typeinfo_
+    vpk::critical_section lock_;  // values_, refused_, browser_, typeinfo_
     ComPtr<IUnknown> browser_;
     HWND toolbar_;
     HWND notify_;

@@ -1,9 +1,10 @@
-// Small owners for the resources the toolbar host holds: each closes what it
-// owns in its destructor.
+// The COM owners and the window owner the toolbar host holds. Handles and
+// locks are the support library's owners (vpk/handle.h).
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
 #include <utility>
+#include "vpk/handle.h"
 
 namespace zorvanhost {
 
@@ -55,60 +56,15 @@ private:
     BSTR s_ = nullptr;
 };
 
-// A kernel handle closed with CloseHandle.
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h) {}
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
-    void reset(HANDLE h = nullptr) { if (h_) CloseHandle(h_); h_ = h; }
-    HANDLE get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    HANDLE h_ = nullptr;
+// A window destroyed with DestroyWindow, unless it is already gone (a
+// window's own thread may have destroyed it first).
+struct WindowTraits {
+    using type = HWND;
+    static HWND invalid() noexcept { return nullptr; }
+    static bool is_valid(HWND w) noexcept { return w != nullptr; }
+    static void close(HWND w) noexcept { if (IsWindow(w)) DestroyWindow(w); }
 };
-
-// A window destroyed with DestroyWindow, unless it is already gone.
-class UniqueWindow {
-public:
-    UniqueWindow() = default;
-    explicit UniqueWindow(HWND w) : w_(w) {}
-    UniqueWindow(const UniqueWindow&) = delete;
-    UniqueWindow& operator=(const UniqueWindow&) = delete;
-    ~UniqueWindow() { reset(); }
-    void reset(HWND w = nullptr) { if (w_ && IsWindow(w_)) DestroyWindow(w_); w_ = w; }
-    HWND get() const { return w_; }
-
-private:
-    HWND w_ = nullptr;
-};
-
-class CriticalSection {
-public:
-    CriticalSection() { InitializeCriticalSection(&cs_); }
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
-    ~CriticalSection() { DeleteCriticalSection(&cs_); }
-    void enter() { EnterCriticalSection(&cs_); }
-    void leave() { LeaveCriticalSection(&cs_); }
-
-private:
-    CRITICAL_SECTION cs_;
-};
-
-class Lock {
-public:
-    explicit Lock(CriticalSection& cs) : cs_(cs) { cs_.enter(); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    ~Lock() { cs_.leave(); }
-
-private:
-    CriticalSection& cs_;
-};
+using UniqueWindow = vpk::unique_any<WindowTraits>;
 
 // COM on the calling thread, in a single-threaded apartment.
 class ComApartment {

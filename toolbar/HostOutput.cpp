@@ -6,9 +6,9 @@
 
 namespace zorvanhost {
 namespace {
-CriticalSection& OutputLock()
+vpk::critical_section& OutputLock()
 {
-    static CriticalSection lock;
+    static vpk::critical_section lock;
     return lock;
 }
 }  // namespace
@@ -22,7 +22,7 @@ void WriteLine(const std::wstring& text)
     if (n > 0)
         WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
                             &bytes[0], n, nullptr, nullptr);
-    Lock hold(OutputLock());
+    vpk::critical_section_lock hold(OutputLock());
     fwrite(bytes.data(), 1, bytes.size(), stdout);
     fflush(stdout);
 }

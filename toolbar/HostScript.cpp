@@ -62,7 +62,7 @@ bool ReadScriptFile(const std::wstring& path, std::vector<std::wstring>& words, 
         error = L"cannot open " + path;
         return false;
     }
-    UniqueHandle f(raw);
+    vpk::unique_file f(raw);
     std::string bytes;
     char buf[4096];
     DWORD got = 0;

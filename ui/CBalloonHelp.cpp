@@ -7,13 +7,12 @@
 #include <memory>
 #include <vector>
 
-using ZorvanEssentials::Bitmap;
-using ZorvanEssentials::Brush;
-using ZorvanEssentials::MemoryDC;
 using ZorvanEssentials::PaintDC;
-using ZorvanEssentials::Region;
 using ZorvanEssentials::SelectedObject;
 using ZorvanEssentials::WindowDC;
+using Bitmap = vpk::unique_hbitmap;
+using Brush = vpk::unique_hbrush;
+using Region = vpk::unique_hrgn;
 
 namespace {
 
@@ -27,16 +26,10 @@ const int kTail = 20;
 const int kCloseButton = 16;
 const int kCorner = 24;
 
-// The keyboard hook: UnhookWindowsHookEx.
-struct Unhook_ {
-    static void Close(HHOOK h) noexcept { ::UnhookWindowsHookEx(h); }
-};
-typedef ZorvanEssentials::UniqueHandle<HHOOK, Unhook_> KeyboardHook_;
-
 // The balloons that close on a key press, on whichever thread shows them.
 struct KeyPressClose_ {
-    ATL::CComAutoCriticalSection lock;
-    KeyboardHook_ hook;
+    vpk::critical_section lock;
+    vpk::unique_hhook hook;
     std::vector<HWND> windows;
 };
 
@@ -52,7 +45,7 @@ LRESULT CALLBACK CloseOnKeyPressHook(int code, WPARAM wParam, LPARAM lParam)
     if (code >= 0 && (static_cast<DWORD>(lParam) & 0x80000000u) == 0) {
         try {
             KeyPressClose_& data = keyPressClose();
-            ATL::CComCritSecLock<ATL::CComAutoCriticalSection> hold(data.lock);
+            vpk::critical_section_lock hold(data.lock);
             for (HWND w : data.windows) ::PostMessageW(w, WM_CLOSE, 0, 0);
             data.windows.clear();
         } catch (...) {
@@ -105,7 +98,7 @@ void CBalloonHelp::Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR ico
             // Drawn large on the balloon's colour and shrunk with half-tone
             // stretching: smoother edges than the icon's own 16x16 image.
             WindowDC screen(parent, ::GetDC(parent));
-            MemoryDC large(screen.get()), small(screen.get());
+            vpk::unique_memory_dc large(::CreateCompatibleDC(screen.get())), small(::CreateCompatibleDC(screen.get()));
             Bitmap largeBitmap(::CreateCompatibleBitmap(screen.get(), 32, 32));
             Bitmap smallBitmap(::CreateCompatibleBitmap(screen.get(), 16, 16));
             Brush fill(::CreateSolidBrush(balloon->background_));
@@ -178,7 +171,7 @@ bool CBalloonHelp::CreateBalloon(LPCWSTR title, LPCWSTR body, POINT anchor, unsi
     if (options_ & (CloseOnLeftClick | CloseOnRightClick)) SetCapture();
     if (options_ & CloseOnKeyPress) {
         KeyPressClose_& data = keyPressClose();
-        ATL::CComCritSecLock<ATL::CComAutoCriticalSection> hold(data.lock);
+        vpk::critical_section_lock hold(data.lock);
         if (!data.hook)
             data.hook.reset(::SetWindowsHookExW(WH_KEYBOARD, CloseOnKeyPressHook, nullptr, ::GetCurrentThreadId()));
         data.windows.push_back(m_hWnd);
@@ -194,7 +187,7 @@ void CBalloonHelp::SetIcon(HICON icon)
     Bitmap colour(info.hbmColor), mask(info.hbmMask);
     BITMAP size = {};
     if (!colour || !::GetObjectW(colour.get(), sizeof size, &size)) return;
-    ZorvanEssentials::ImageList list(::ImageList_Create(size.bmWidth, size.bmHeight, ILC_COLOR24 | ILC_MASK, 1, 0));
+    vpk::unique_himagelist list(::ImageList_Create(size.bmWidth, size.bmHeight, ILC_COLOR24 | ILC_MASK, 1, 0));
     if (list && ::ImageList_Add(list.get(), colour.get(), mask.get()) >= 0) icon_.reset(list.release());
 }
 
@@ -202,7 +195,7 @@ void CBalloonHelp::SetIconFromBitmap(HBITMAP bitmap)
 {
     BITMAP size = {};
     if (!::GetObjectW(bitmap, sizeof size, &size)) return;
-    ZorvanEssentials::ImageList list(::ImageList_Create(size.bmWidth, size.bmHeight, ILC_COLOR24 | ILC_MASK, 1, 0));
+    vpk::unique_himagelist list(::ImageList_Create(size.bmWidth, size.bmHeight, ILC_COLOR24 | ILC_MASK, 1, 0));
     if (list && ::ImageList_AddMasked(list.get(), bitmap, background_) >= 0) icon_.reset(list.release());
 }
 
@@ -556,7 +549,7 @@ LRESULT CBalloonHelp::OnMouseMove(UINT, WPARAM, LPARAM lParam, BOOL&)
 LRESULT CBalloonHelp::OnDestroy(UINT, WPARAM, LPARAM, BOOL&)
 {
     KeyPressClose_& data = keyPressClose();
-    ATL::CComCritSecLock<ATL::CComAutoCriticalSection> hold(data.lock);
+    vpk::critical_section_lock hold(data.lock);
     data.windows.erase(std::remove(data.windows.begin(), data.windows.end(), m_hWnd), data.windows.end());
     if (data.windows.empty()) data.hook.reset();
     return 0;

@@ -7,7 +7,8 @@
 #include <atlbase.h>
 #include <atlwin.h>
 #include <string>
-#include "ui/GdiHandles.h"
+#include "ui/DeviceContexts.h"
+#include "vpk/handle.h"
 #include "ui/ZorvanAtlWnd.h"
 
 class CBalloonHelp : public ZorvanEssentials::ZorvanAtlWnd<ATL::CWindowImpl<CBalloonHelp>> {
@@ -84,12 +85,12 @@ protected:
     std::wstring body_;
     std::wstring link_;
     POINT anchor_ = {0, 0};
-    ZorvanEssentials::ImageList icon_;
-    ZorvanEssentials::Font titleFont_;
-    ZorvanEssentials::Font bodyFont_;
+    vpk::unique_himagelist icon_;
+    vpk::unique_hfont titleFont_;
+    vpk::unique_hfont bodyFont_;
     COLORREF background_;
     COLORREF foreground_;
-    ZorvanEssentials::Region windowRegion_;
+    vpk::unique_hrgn windowRegion_;
     int alpha = 255;
     POINT mouseOrigin = {0, 0};
     UINT closeButtonState = 0;

@@ -2,6 +2,7 @@
 #include "settings/RegistryKey.h"
 #include "settings/ZorvanRankIds.h"
 #include "ui/CBalloonHelp.h"
+#include "ui/DeviceContexts.h"
 #include "vpk/com_exception.h"
 
 namespace {
@@ -14,9 +15,8 @@ const DWORD kBalloonShowMs = 10000;
 const int kStatusPart = 1;  // SP_PANE of the "STATUS" class
 const int kStatusState = 0;
 
-typedef HANDLE(WINAPI* OpenThemeDataFn)(HWND, LPCWSTR);
-typedef HRESULT(WINAPI* CloseThemeDataFn)(HANDLE);
-typedef HRESULT(WINAPI* DrawThemeBackgroundFn)(HANDLE, HDC, int, int, const RECT*, const RECT*);
+typedef HTHEME(WINAPI* OpenThemeDataFn)(HWND, LPCWSTR);
+typedef HRESULT(WINAPI* DrawThemeBackgroundFn)(HTHEME, HDC, int, int, const RECT*, const RECT*);
 
 template <class Fn>
 Fn ThemeFunction(HMODULE library, const char* name)
@@ -40,29 +40,11 @@ std::wstring PluginKeyPath()
     return std::wstring(L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\") + clsid;
 }
 
-class PaintScope {
-public:
-    explicit PaintScope(HWND window) : window_(window), dc_(BeginPaint(window, &ps_)) {}
-    ~PaintScope() { EndPaint(window_, &ps_); }
-    PaintScope(const PaintScope&) = delete;
-    PaintScope& operator=(const PaintScope&) = delete;
-    HDC dc() const noexcept { return dc_; }
-
-private:
-    PAINTSTRUCT ps_ = {};
-    HWND window_;
-    HDC dc_;
-};
-
 }  // namespace
 
 CZorvanRankStatusBarPane::CZorvanRankStatusBarPane() : rankText_(MakeText(kNoRank)) {}
 
-CZorvanRankStatusBarPane::~CZorvanRankStatusBarPane()
-{
-    CloseTheme();
-    if (icon) DestroyIcon(icon);
-}
+CZorvanRankStatusBarPane::~CZorvanRankStatusBarPane() = default;
 
 void CZorvanRankStatusBarPane::SetRank(BSTR rank)
 {
@@ -76,7 +58,7 @@ void CZorvanRankStatusBarPane::ShowNoRank()
 
 ATL::CComBSTR CZorvanRankStatusBarPane::rankText() const
 {
-    ATL::CComCritSecLock<ATL::CComAutoCriticalSection> hold(textLock_);
+    vpk::critical_section_lock hold(textLock_);
     return MakeText(rankText_.m_str ? rankText_.m_str : L"");
 }
 
@@ -84,7 +66,7 @@ void CZorvanRankStatusBarPane::Show(const wchar_t* text)
 {
     ATL::CComBSTR stored = MakeText(text);
     {
-        ATL::CComCritSecLock<ATL::CComAutoCriticalSection> hold(textLock_);
+        vpk::critical_section_lock hold(textLock_);
         rankText_ = stored;
     }
     // Outside the lock: SetWindowTextW waits for the window's thread, which
@@ -95,7 +77,7 @@ void CZorvanRankStatusBarPane::Show(const wchar_t* text)
 
 LRESULT CZorvanRankStatusBarPane::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
 {
-    icon = LoadIconW(ATL::AtlWindowModuleInstance(), MAKEINTRESOURCEW(kIconId));
+    icon.reset(LoadIconW(ATL::AtlWindowModuleInstance(), MAKEINTRESOURCEW(kIconId)));
     RECT place = {0, 0, 50, 20};
     // The pane does not depend on its label: without one it still paints its
     // icon and keeps the rank text for whoever asks.
@@ -122,21 +104,18 @@ LRESULT CZorvanRankStatusBarPane::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
     // The balloon's window can make the pane paint again while it is shown.
     if (painting) return 0;
     painting = true;
-    struct reset_ {
-        bool& flag;
-        ~reset_() { flag = false; }
-    } reset{painting};
+    auto paintingDone = vpk::scope_exit([this]() noexcept { painting = false; });
 
     ShowBalloonOnce();
 
-    PaintScope paint(m_hWnd);
-    HDC dc = paint.dc();
+    ZorvanEssentials::PaintDC paint(m_hWnd);
+    HDC dc = paint.get();
     RECT client = {};
     GetClientRect(&client);
     const int width = client.right, height = client.bottom;
     if (theme) {
         if (auto draw = ThemeFunction<DrawThemeBackgroundFn>(themeLibrary, "DrawThemeBackground"))
-            draw(theme, dc, kStatusPart, kStatusState, &client, nullptr);
+            draw(theme.get(), dc, kStatusPart, kStatusState, &client, nullptr);
         // The theme draws its separator at the right edge only; the pane's left
         // edge repeats it, so the pane reads as a part of its own.
         for (int y = 0; y < height; ++y) {
@@ -150,14 +129,14 @@ LRESULT CZorvanRankStatusBarPane::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
         margin = 3;
         DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);
     }
-    DrawIconEx(dc, margin + 4, (height - 16) / 2, icon, 16, 16, 0, nullptr, DI_NORMAL);
+    DrawIconEx(dc, margin + 4, (height - 16) / 2, icon.get(), 16, 16, 0, nullptr, DI_NORMAL);
     return 0;
 }
 
 void CZorvanRankStatusBarPane::OnFinalMessage(HWND)
 {
     labelWindow_.store(nullptr);
-    CloseTheme();
+    theme.reset();
 }
 
 void CZorvanRankStatusBarPane::OpenTheme()
@@ -167,15 +146,8 @@ void CZorvanRankStatusBarPane::OpenTheme()
     auto open = ThemeFunction<OpenThemeDataFn>(themeLibrary, "OpenThemeData");
     if (!open) return;
     // Opened again on every colour change: the old data is of the old scheme.
-    CloseTheme();
-    theme = open(m_hWnd, L"STATUS");
-}
-
-void CZorvanRankStatusBarPane::CloseTheme() noexcept
-{
-    if (!theme) return;
-    if (auto close = ThemeFunction<CloseThemeDataFn>(themeLibrary, "CloseThemeData")) close(theme);
-    theme = nullptr;
+    theme.reset();
+    theme.reset(open(m_hWnd, L"STATUS"));
 }
 
 void CZorvanRankStatusBarPane::ShowBalloonOnce()

@@ -9,6 +9,7 @@
 #include <atomic>
 #include "ui/CZorvanRankLabel.h"
 #include "ui/ZorvanAtlWnd.h"
+#include "vpk/handle.h"
 
 class CZorvanRankStatusBarPane : public ZorvanEssentials::ZorvanAtlWnd<ATL::CWindowImpl<CZorvanRankStatusBarPane>> {
 public:
@@ -53,17 +54,16 @@ private:
     LRESULT OnMove(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnPaint(UINT, WPARAM, LPARAM, BOOL&);
     void OnFinalMessage(HWND) override;
-    void CloseTheme() noexcept;
     void Show(const wchar_t* text);
 
-    HANDLE theme = nullptr;  // HTHEME
+    vpk::unique_htheme theme;
     HMODULE themeLibrary = nullptr;
-    HICON icon = nullptr;
+    vpk::unique_hicon icon;
     LONG balloonHandled = 0;
     int margin = 3;
     bool painting = false;
 
-    mutable ATL::CComAutoCriticalSection textLock_;
+    mutable vpk::critical_section textLock_;
     ATL::CComBSTR rankText_;
     // The label window as the worker sees it: set on the window thread when
     // the label is made, cleared when the pane goes.

@@ -1,32 +1,15 @@
 #include "vpk/com_exception.h"
 #include <cstdio>
 #include <string>
+#include "vpk/handle.h"
 #include "vpk/process_log.h"
 #include "vpk/seh_exception.h"
 #include "vpk/stack_trace.h"
+#include "vpk/text.h"
 
 namespace vpk {
 
 namespace {
-
-std::wstring to_wide(const char* text, size_t length)
-{
-    if (length == 0) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &w[0], n);
-    return w;
-}
-
-std::string to_narrow(const wchar_t* text)
-{
-    if (!text || !*text) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return std::string();
-    std::string s(static_cast<size_t>(n - 1), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &s[0], n, nullptr, nullptr);
-    return s;
-}
 
 void check_record(HRESULT hr, IErrorInfo* record)
 {
@@ -86,7 +69,7 @@ com_exception::com_exception(HRESULT hr, REFGUID guid)
 com_exception::com_exception(const std::exception& e) : hr_(VPK_E_STD_EXCEPTION)
 {
     const char* what = e.what();
-    std::wstring text = to_wide(what, strlen(what));
+    std::wstring text = from_ansi_or_empty(what, strlen(what));
     record_ = create_error_record(source_name(), hr_, GUID_vpk_error, text.c_str(), nullptr, 0);
 }
 
@@ -100,7 +83,7 @@ com_exception::~com_exception() = default;
 void com_exception::ensure_error_record()
 {
     if (!record_) {
-        std::wstring text = to_wide(message_.data(), message_.size());
+        std::wstring text = from_ansi_or_empty(message_.data(), message_.size());
         record_ = create_error_record(source_name(), hr_, GUID_NULL, text.empty() ? nullptr : text.c_str(), nullptr, 0);
         return;
     }
@@ -112,30 +95,23 @@ void com_exception::ensure_error_record()
     check_record(record_->GetDescription(&description), record_);
     check_record(record_->GetHelpFile(&help_file), record_);
     check_record(record_->GetHelpContext(&help_context), record_);
-    std::string text = to_narrow(description);
+    std::string text = to_ansi_or_empty(description);
     text += "\r\n";
     text += message_;
-    std::wstring wide = to_wide(text.data(), text.size());
+    std::wstring wide = from_ansi_or_empty(text.data(), text.size());
     record_ = create_error_record(source_name(), hr_, guid, wide.c_str(), help_file, help_context);
 }
 
 void com_exception::report(bool log_it)
 {
     // Reporting stays on for everybody else whatever happens here.
-    struct quiet_ {
-        bool on;
-        explicit quiet_(bool on) : on(on)
-        {
-            if (on) set_report_switch(0);
-        }
-        ~quiet_()
-        {
-            if (!on) return;
-            try {
-                set_report_switch(1);
-            } catch (...) {}
-        }
-    } quiet(!log_it);
+    if (!log_it) set_report_switch(0);
+    auto reporting_back_on = scope_exit([log_it]() noexcept {
+        if (log_it) return;
+        try {
+            set_report_switch(1);
+        } catch (...) {}
+    });
     ensure_error_record();
     report_error(hr_, record_);
 }
@@ -181,7 +157,7 @@ void throw_exception(const com_exception& e)
         std::string trace = current_stack_trace();
         if (dynamic_cast<const seh_exception*>(&e)) {
             // A machine fault's trace goes to the log at once.
-            std::wstring line = L"EXCEPTION: " + to_wide(trace.data(), trace.size());
+            std::wstring line = L"EXCEPTION: " + from_ansi_or_empty(trace.data(), trace.size());
             log_write(2, line.c_str());
         } else {
             copy.append_message(trace.data(), trace.size());
@@ -249,7 +225,7 @@ com_exception current_exception_as_com() noexcept
 void fatal_error(HRESULT code) noexcept
 {
     try {
-        std::string title = to_narrow(source_name());
+        std::string title = to_ansi_or_empty(source_name());
         wchar_t text[512];
         _snwprintf(text, 511,
             L"Cannot recover from error (code 0x%8.8X).\n"
@@ -257,7 +233,7 @@ void fatal_error(HRESULT code) noexcept
             L"See process log for details.\n\nPress OK to exit, Cancel to debug.",
             static_cast<unsigned>(code));
         text[511] = 0;
-        std::string narrow = to_narrow(text);
+        std::string narrow = to_ansi_or_empty(text);
         if (MessageBoxA(nullptr, narrow.c_str(), title.c_str(), MB_OKCANCEL | MB_ICONERROR | MB_SETFOREGROUND) != IDOK)
             break_into_debugger();
     } catch (...) {

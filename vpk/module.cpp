@@ -15,10 +15,7 @@ constexpr size_t log_line_size = 768;
 
 }  // namespace
 
-module::module()
-{
-    InitializeCriticalSection(&lock_);
-}
+module::module() = default;
 
 module::~module()
 {
@@ -31,7 +28,6 @@ module::~module()
     }
     log_.Release();
     source_.Empty();
-    DeleteCriticalSection(&lock_);
 }
 
 bool module::create_log(ATL::CComPtr<IProcessLog>& log)

@@ -5,6 +5,7 @@
 #include <atlbase.h>
 #include <map>
 #include <memory>
+#include "vpk/handle.h"
 #include "vpk/singleton.h"
 #include "ProcessLog.h"
 
@@ -59,7 +60,7 @@ private:
     void log_v(long level, const wchar_t* format, va_list args);
 
     std::map<DWORD, std::unique_ptr<thread_record_>> threads_;
-    mutable CRITICAL_SECTION lock_;
+    mutable critical_section lock_;
     HINSTANCE instance_ = nullptr;
     ATL::CComBSTR source_;
     ATL::CComPtr<IProcessLog> log_;

@@ -10,23 +10,16 @@ namespace vpk {
 // Lives on the starter's stack until the new thread signals it.
 struct thread::start_block_ {
     thread* self;
-    unique_handle started;
+    unique_event started;
     bool single_threaded_apartment;
     ATL::CComPtr<IUnknown> error;
 };
 
 thread::thread()
 {
-    InitializeCriticalSection(&lock_);
     idle_.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
     if (idle_) done_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!idle_ || !done_) {
-        DWORD error = GetLastError();
-        idle_.reset();
-        DeleteCriticalSection(&lock_);
-        SetLastError(error);
-        throw_last_error();
-    }
+    if (!idle_ || !done_) throw_last_error();
 }
 
 thread::~thread()
@@ -39,14 +32,13 @@ thread::~thread()
         }
     }
     queue_.clear();
-    DeleteCriticalSection(&lock_);
 }
 
 void thread::start(int priority, bool single_threaded_apartment)
 {
     if (handle_) throw_hresult(E_FAIL);
     start_block_ block{
-        this, unique_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)), single_threaded_apartment, nullptr};
+        this, unique_event(CreateEventW(nullptr, TRUE, FALSE, nullptr)), single_threaded_apartment, nullptr};
     if (!block.started) throw_last_error();
     unsigned id = 0;
     // _beginthreadex sets up the C run time's data for the thread.

@@ -80,12 +80,12 @@ private:
 
     DWORD id_ = 0;
     unique_handle handle_;
-    CRITICAL_SECTION lock_;
+    critical_section lock_;
     std::deque<std::unique_ptr<action_>> queue_;
     // Signaled exactly while the queue is empty.
-    unique_handle idle_;
+    unique_event idle_;
     // Signaled when a synchronous call has completed.
-    unique_handle done_;
+    unique_event done_;
 };
 
 // Calls a parameterless member function on an object it does not own.

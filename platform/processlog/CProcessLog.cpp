@@ -99,7 +99,7 @@ STDMETHODIMP_(ULONG) CProcessLog::Release() {
 }
 
 HRESULT CProcessLog::type_info_(ITypeInfo** info) {
-    Lock lock(lock_);
+    vpk::critical_section_lock lock(lock_);
     if (!type_info_cache_) {
         // From the DLL itself: dispatch works also when the library is not registered.
         ComPtr<ITypeLib> library;
@@ -379,7 +379,7 @@ STDMETHODIMP CProcessLog::UnpackError(IUnknown* packed, HRESULT* hr, IErrorInfo*
 }
 
 bool CProcessLog::report_on_() {
-    Lock lock(lock_);
+    vpk::critical_section_lock lock(lock_);
     return report_off_.count(GetCurrentThreadId()) == 0;
 }
 
@@ -394,7 +394,7 @@ STDMETHODIMP CProcessLog::get_ReportSwitch(LONG* on) {
 
 STDMETHODIMP CProcessLog::SetReportSwitch(LONG on) {
     return Guard([&] {
-        Lock lock(lock_);
+        vpk::critical_section_lock lock(lock_);
         if (on)
             report_off_.erase(GetCurrentThreadId());
         else

@@ -73,7 +73,7 @@ private:
     LONG min_level_ = 0;
     LONG lines_written_ = 0;
     LONG errors_reported_ = 0;
-    CriticalSection lock_;  // guards what follows
+    vpk::critical_section lock_;  // guards what follows
     ComPtr<ITypeInfo> type_info_cache_;
     // Threads that turned reporting off: the switch brackets one report on
     // one thread, so it must not silence the reports of other threads.

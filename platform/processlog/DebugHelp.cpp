@@ -55,7 +55,7 @@ void Load() {
 }  // namespace
 
 ProcessLogDebugHelp* DebugHelpTable() {
-    Lock lock(WalkLock());
+    vpk::critical_section_lock lock(WalkLock());
     if (!g_tried) {
         g_tried = true;
         Load();
@@ -65,7 +65,7 @@ ProcessLogDebugHelp* DebugHelpTable() {
 
 bool RefreshDebugHelpModules() {
     ProcessLogDebugHelp* table = DebugHelpTable();
-    Lock lock(WalkLock());
+    vpk::critical_section_lock lock(WalkLock());
     return table->loaded && table->RefreshModuleList && table->RefreshModuleList(GetCurrentProcess());
 }
 

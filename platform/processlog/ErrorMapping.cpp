@@ -16,7 +16,7 @@ struct Slot_ {
 // pair across all interfaces, so that an HRESULT decoded for the wrong
 // interface is not mistaken for another error. Slots are never reused: an
 // HRESULT handed out stays decodable for the life of the DLL.
-CriticalSection g_lock;
+vpk::critical_section g_lock;
 std::vector<Slot_> g_slots;
 
 }  // namespace
@@ -29,7 +29,7 @@ HRESULT EncodeError(long number, const GUID& error_guid, const GUID& iid) {
     HRESULT hr = static_cast<HRESULT>(number);
     if (!IsInterfaceSpecific(hr) || IsEqualGUID(error_guid, GUID_NULL) || IsEqualGUID(error_guid, iid))
         return hr;
-    Lock lock(g_lock);
+    vpk::critical_section_lock lock(g_lock);
     for (size_t i = 0; i < g_slots.size(); ++i) {
         const Slot_& slot = g_slots[i];
         if (slot.number == number && IsEqualGUID(slot.error_guid, error_guid) && IsEqualGUID(slot.iid, iid))
@@ -50,7 +50,7 @@ void DecodeError(HRESULT hr, const GUID& record_guid, GUID& error_guid, long& nu
     error_guid = record_guid;
     if (hr < kFirstMappedError || hr >= kFirstMappedError + static_cast<HRESULT>(kMappedErrorSlots))
         return;
-    Lock lock(g_lock);
+    vpk::critical_section_lock lock(g_lock);
     size_t index = static_cast<size_t>(hr - kFirstMappedError);
     if (index < g_slots.size() && IsEqualGUID(g_slots[index].iid, record_guid)) {
         error_guid = g_slots[index].error_guid;

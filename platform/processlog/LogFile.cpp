@@ -9,7 +9,7 @@ namespace {
 
 // Every log file of the process is written under this one lock: two objects
 // may write the same file, and a line must go out in one piece.
-CriticalSection g_write_lock;
+vpk::critical_section g_write_lock;
 
 void CreateParentFolders(const std::wstring& path) {
     // Skip the drive ("C:\") or the server and share of a UNC path.
@@ -100,18 +100,18 @@ std::string FormatEntry(const SYSTEMTIME& utc, long level, const wchar_t* source
 }
 
 std::wstring LogFile::path() const {
-    Lock lock(g_write_lock);
+    vpk::critical_section_lock lock(g_write_lock);
     return path_;
 }
 
 void LogFile::set_path(std::wstring path) {
-    Lock lock(g_write_lock);
+    vpk::critical_section_lock lock(g_write_lock);
     file_.reset();
     path_ = std::move(path);
 }
 
 HRESULT LogFile::open_() {
-    if (file_.valid())
+    if (file_)
         return S_OK;
     CreateParentFolders(path_);
     // Append-only access: every write lands at the end, also when another
@@ -119,13 +119,13 @@ HRESULT LogFile::open_() {
     file_.reset(CreateFileW(path_.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_.valid())
+    if (!file_)
         return HRESULT_FROM_WIN32(GetLastError());
     return S_OK;
 }
 
 HRESULT LogFile::append(const std::string& bytes) {
-    Lock lock(g_write_lock);
+    vpk::critical_section_lock lock(g_write_lock);
     HRESULT hr = open_();
     if (FAILED(hr))
         return hr;
@@ -140,8 +140,8 @@ HRESULT LogFile::append(const std::string& bytes) {
 }
 
 HRESULT LogFile::flush() {
-    Lock lock(g_write_lock);
-    if (file_.valid() && !FlushFileBuffers(file_.get()))
+    vpk::critical_section_lock lock(g_write_lock);
+    if (file_ && !FlushFileBuffers(file_.get()))
         return HRESULT_FROM_WIN32(GetLastError());
     return S_OK;
 }

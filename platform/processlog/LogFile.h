@@ -35,7 +35,7 @@ private:
     HRESULT open_();
 
     std::wstring path_;
-    Handle file_;
+    vpk::unique_file file_;
 };
 
 }  // namespace processlog

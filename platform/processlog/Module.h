@@ -16,6 +16,6 @@ void ServerLocked(bool lock);
 bool CanUnload();
 
 // Serializes stack walks and every call into dbghelp in the process.
-CriticalSection& WalkLock();
+vpk::critical_section& WalkLock();
 
 }  // namespace processlog

@@ -1,9 +1,10 @@
-// Small owners of the resources the component holds: each closes what it
-// owns in its destructor.
+// The COM owners the component holds: it does not link ATL. Handles and
+// locks are the support library's owners (vpk/handle.h).
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
 #include <utility>
+#include "vpk/handle.h"
 
 namespace processlog {
 
@@ -52,48 +53,6 @@ public:
 
 private:
     BSTR s_ = nullptr;
-};
-
-class Handle {
-public:
-    Handle() = default;
-    explicit Handle(HANDLE h) : h_(h) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { reset(); }
-    void reset(HANDLE h = INVALID_HANDLE_VALUE) {
-        if (valid()) CloseHandle(h_);
-        h_ = h;
-    }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
-};
-
-class CriticalSection {
-public:
-    CriticalSection() { InitializeCriticalSection(&cs_); }
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
-    ~CriticalSection() { DeleteCriticalSection(&cs_); }
-    void enter() { EnterCriticalSection(&cs_); }
-    void leave() { LeaveCriticalSection(&cs_); }
-
-private:
-    CRITICAL_SECTION cs_;
-};
-
-class Lock {
-public:
-    explicit Lock(CriticalSection& cs) : cs_(cs) { cs_.enter(); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    ~Lock() { cs_.leave(); }
-
-private:
-    CriticalSection& cs_;
 };
 
 }  // namespace processlog

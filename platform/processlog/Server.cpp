@@ -12,7 +12,7 @@ namespace {
 HINSTANCE g_instance;
 LONG g_objects;
 LONG g_locks;
-CriticalSection g_walk_lock;
+vpk::critical_section g_walk_lock;
 
 const wchar_t kDescription[] = L"Zorvanworks process log";
 const wchar_t kProgId[] = L"Zorvanworks.ProcessLog.1";
@@ -60,20 +60,16 @@ public:
     RegKey_() = default;
     RegKey_(const RegKey_&) = delete;
     RegKey_& operator=(const RegKey_&) = delete;
-    ~RegKey_() {
-        if (key_)
-            RegCloseKey(key_);
-    }
     LSTATUS create(HKEY parent, const std::wstring& path) {
-        return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key_, nullptr);
+        return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key_.put(), nullptr);
     }
     LSTATUS set(const wchar_t* name, const std::wstring& value) {
-        return RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        return RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
 
 private:
-    HKEY key_ = nullptr;
+    vpk::unique_hkey key_;
 };
 
 std::wstring GuidText(const GUID& guid) {
@@ -181,7 +177,7 @@ bool CanUnload() {
     return InterlockedCompareExchange(&g_objects, 0, 0) == 0 && InterlockedCompareExchange(&g_locks, 0, 0) == 0;
 }
 
-CriticalSection& WalkLock() { return g_walk_lock; }
+vpk::critical_section& WalkLock() { return g_walk_lock; }
 
 }  // namespace processlog
 

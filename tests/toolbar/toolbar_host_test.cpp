@@ -49,7 +49,7 @@ HostRun RunHost(const std::wstring& arguments)
     HostRun run;
     const std::wstring out_path = TempFile();
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    UniqueHandle out(CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+    vpk::unique_file out(CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                                  CREATE_ALWAYS, 0, nullptr));
     STARTUPINFOW si = {};
     si.cb = sizeof si;
@@ -64,7 +64,7 @@ HostRun RunHost(const std::wstring& arguments)
         ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
         return run;
     }
-    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    vpk::unique_handle process(pi.hProcess), thread(pi.hThread);
     if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
         TerminateProcess(process.get(), 99);
         ADD_FAILURE() << "the host did not end";
@@ -72,7 +72,7 @@ HostRun RunHost(const std::wstring& arguments)
     GetExitCodeProcess(process.get(), &run.exit_code);
     out.reset();
 
-    UniqueHandle in(CreateFileW(out_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    vpk::unique_file in(CreateFileW(out_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     char buf[4096];
     DWORD got = 0;
     while (ReadFile(in.get(), buf, sizeof buf, &got, nullptr) && got) run.raw.append(buf, got);
