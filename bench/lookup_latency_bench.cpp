@@ -283,6 +283,7 @@ int main(int argc, char** argv)
     Figures quiet;       // the same span, the window thread idle meanwhile
     Figures dispatch;    // from the call of Navigate until the host calls DocumentComplete
     Figures navigation;  // from there until the lookup is posted
+    Figures open_probe, open_tcp;  // the floor's parts while the tab is open
     std::vector<Figures> stages(sizeof kBreakdown / sizeof kBreakdown[0]);
     ZorvanRpc::SetLookupTraceHook(&Stamp);
     {
@@ -342,6 +343,21 @@ int main(int argc, char** argv)
             }
             quiet.ms.push_back(Ms(site.When() - stamp.When()));
         }
+        // The floor's two parts again while the tab and its plug-in are
+        // there, on the window thread: the process as the lookup finds it.
+        const std::string probe_url = "http://" + address;
+        for (int i = 0; i < rounds; ++i) {
+            const std::string request =
+                RequestText(address, Body(i + 1, "http://example.com/open/" + std::to_string(i)));
+            auto start = Clock::now();
+            bool ok = InternetCheckConnectionA(probe_url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != FALSE;
+            double took = Ms(Clock::now() - start);
+            ok ? open_probe.ms.push_back(took) : void(++open_probe.failed);
+            start = Clock::now();
+            ok = TcpExchange(address, request);
+            took = Ms(Clock::now() - start);
+            ok ? open_tcp.ms.push_back(took) : void(++open_tcp.failed);
+        }
         plugin->Uninitialize();
         ZorvanRpc::SetLookupTraceHook(nullptr);
         plugin.Release();
@@ -395,6 +411,8 @@ int main(int argc, char** argv)
     Row("bare TCP: connect, request, header", tcp);
     Row("connectivity probe alone", probe);
     Row("probe, then bare TCP at once", both);
+    Row("probe alone, tab open", open_probe);
+    Row("bare TCP, tab open", open_tcp);
 
     // Means add up to the whole, so the shares are of the mean.
     auto mean = [](const std::vector<double>& v) {

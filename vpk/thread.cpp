@@ -37,6 +37,10 @@ thread::~thread()
 void thread::start(int priority, bool single_threaded_apartment)
 {
     if (handle_) throw_hresult(E_FAIL);
+    {
+        critical_section_lock hold(lock_);
+        stopped_ = false;
+    }
     start_block_ block{
         this, unique_event(CreateEventW(nullptr, TRUE, FALSE, nullptr)), single_threaded_apartment, nullptr};
     if (!block.started) throw_last_error();
@@ -142,6 +146,10 @@ unsigned __stdcall thread::thread_proc_(void* argument)
     } catch (...) {
         hr = current_exception_as_com().hr();
     }
+    {
+        critical_section_lock hold(self->lock_);
+        self->stopped_ = true;
+    }
     try {
         self->on_stop();
     } catch (...) {
@@ -168,9 +176,14 @@ int thread::run()
 void thread::post(std::unique_ptr<action_> action)
 {
     critical_section_lock hold(lock_);
-    if (queue_.empty() && !ResetEvent(idle_.get())) throw_last_error();
     queue_.push_back(std::move(action));
+    // A thread that is awake looks at the queue again before it goes idle:
+    // the poster then makes no call into the system at all. Under Wine each
+    // such call is a trip to wineserver, and posters include the browser's
+    // window thread.
+    if (awake_ && !stopped_) return;
     if (!PostThreadMessageA(id_, WM_VPK_ACTION, 0, 0)) throw_last_error();
+    awake_ = true;
 }
 
 void thread::run_action_(action_& a) noexcept
@@ -204,20 +217,39 @@ bool thread::handle_message(const MSG& msg)
     std::unique_ptr<action_> a;
     {
         critical_section_lock hold(lock_);
-        if (queue_.empty()) return true;  // killed in the meantime
-        a = std::move(queue_.front());
-        queue_.pop_front();
+        if (!queue_.empty()) {
+            a = std::move(queue_.front());
+            queue_.pop_front();
+        }
     }
-    run_action_(*a);
-    {
-        critical_section_lock hold(lock_);
-        if (queue_.empty() && !SetEvent(idle_.get())) throw_last_error();
+    if (a) run_action_(*a);
+    critical_section_lock hold(lock_);
+    // One WM_VPK_ACTION per action still, so that other messages are served
+    // between two actions; the thread posts it to itself.
+    if (!queue_.empty()) {
+        if (!PostThreadMessageA(id_, WM_VPK_ACTION, 0, 0)) throw_last_error();
+        return true;
+    }
+    awake_ = false;
+    if (!idle_set_) {
+        if (!SetEvent(idle_.get())) throw_last_error();
+        idle_set_ = true;
     }
     return true;
 }
 
 bool thread::wait_idle(DWORD timeout_ms)
 {
+    {
+        critical_section_lock hold(lock_);
+        if (queue_.empty() && !awake_) return true;
+        // The waiter, not the poster, takes back the signal of an idle time
+        // that has ended since; the thread sets it again when it next goes idle.
+        if (idle_set_) {
+            if (!ResetEvent(idle_.get())) throw_last_error();
+            idle_set_ = false;
+        }
+    }
     switch (WaitForSingleObject(idle_.get(), timeout_ms)) {
     case WAIT_OBJECT_0: return true;
     case WAIT_TIMEOUT: return false;
@@ -248,6 +280,10 @@ DWORD thread::finish(DWORD timeout_ms)
         if (!GetExitCodeThread(handle_.get(), &exit_code)) throw_last_error();
         handle_.reset();
         id_ = 0;
+        {
+            critical_section_lock hold(lock_);
+            awake_ = false;  // nobody looks at the queue any more
+        }
         return exit_code;
     case WAIT_TIMEOUT:
         if (module* m = module::instance()) {
@@ -280,6 +316,7 @@ void thread::kill()
         handle_.reset();
     }
     while (!queue_.empty()) queue_.pop_front();
+    awake_ = false;
 }
 
 }  // namespace vpk

@@ -82,8 +82,16 @@ private:
     unique_handle handle_;
     critical_section lock_;
     std::deque<std::unique_ptr<action_>> queue_;
-    // Signaled exactly while the queue is empty.
+    // Under lock_: the thread will look at the queue again (a WM_VPK_ACTION
+    // is on its way or an action runs). Idle is an empty queue and not awake.
+    bool awake_ = false;
+    // Under lock_: the message loop has ended; every post goes to the system
+    // again, which refuses it once the thread is gone.
+    bool stopped_ = false;
+    // Set when the thread went idle and nobody has waited since; a waiter
+    // resets it while the thread is busy. idle_set_ mirrors its state.
     unique_event idle_;
+    bool idle_set_ = true;
     // Signaled when a synchronous call has completed.
     unique_event done_;
 };

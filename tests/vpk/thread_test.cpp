@@ -53,6 +53,20 @@ TEST(thread, runs_posted_actions_in_order_and_goes_idle_after_the_last)
     ASSERT_TRUE(worker.wait_idle(10000));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 
+    // Busy again after an idle time that a waiter saw: the signal of that
+    // idle time must not answer the next wait.
+    vpk::unique_handle second_gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    worker.post(action([&] {
+        WaitForSingleObject(second_gate.get(), 10000);
+        order.push_back(4);
+    }));
+    EXPECT_FALSE(worker.wait_idle(0)) << "busy after an idle time";
+    EXPECT_FALSE(worker.wait_idle(20)) << "still busy";
+    SetEvent(second_gate.get());
+    ASSERT_TRUE(worker.wait_idle(10000));
+    EXPECT_EQ(order.back(), 4);
+    EXPECT_TRUE(worker.wait_idle(0));
+
     EXPECT_EQ(worker.shutdown(10000), 0u);
     EXPECT_FALSE(worker.is_running());
     EXPECT_EQ(start_failure(worker, &text), S_OK) << "a stopped thread starts again";
