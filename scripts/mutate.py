@@ -2,6 +2,7 @@
 """The mutation run's steps, called by scripts/mutate.sh.
 
   mutate.py sync SRC DEST          make DEST a copy of SRC (without build/ and .git)
+  mutate.py trees LIST [ID...]     the build trees those mutants need
   mutate.py run LIST SCRATCH OUT [ID...]
                                    apply each mutant to SCRATCH, rebuild, test
 """
@@ -142,13 +143,18 @@ class Tree:
         return ("timeout" if rc is None else "pass" if rc == 0 else "fail"), seconds
 
 
-def run(list_path, scratch, out_path, only):
+def select(list_path, only):
     mutants = parse(list_path)
     if only:
         unknown = set(only) - {m.ident for m in mutants}
         if unknown:
             sys.exit(f"unknown mutants: {' '.join(sorted(unknown))}")
         mutants = [m for m in mutants if m.ident in only]
+    return mutants
+
+
+def run(list_path, scratch, out_path, only):
+    mutants = select(list_path, only)
     logdir = os.path.dirname(os.path.abspath(out_path))
     trees = {name: Tree(scratch, name, logdir) for name in {m.build for m in mutants}}
 
@@ -250,6 +256,9 @@ def report(rows):
 def main(argv):
     if len(argv) >= 3 and argv[0] == "sync":
         sync(argv[1], argv[2])
+        return 0
+    if len(argv) >= 2 and argv[0] == "trees":
+        print(" ".join(sorted({m.build for m in select(argv[1], argv[2:])})))
         return 0
     if len(argv) >= 4 and argv[0] == "run":
         return run(argv[1], argv[2], argv[3], argv[4:])

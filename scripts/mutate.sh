@@ -47,10 +47,11 @@ scratch=$work/src
 export CCACHE_BASEDIR=$scratch CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$scratch" -B "$scratch/build/x64" -G Ninja "${launcher[@]}" \
-  -DCMAKE_TOOLCHAIN_FILE="$scratch/cmake/mingw-x86_64.cmake" >/dev/null
-cmake -S "$scratch" -B "$scratch/build/native" -G Ninja "${launcher[@]}" >/dev/null
-for dir in x64 native; do
+trees=$(python3 "$here/scripts/mutate.py" trees "$list" "${ids[@]}")
+for dir in $trees; do
+  toolchain=()
+  [ "$dir" = x64 ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$scratch/cmake/mingw-x86_64.cmake")
+  cmake -S "$scratch" -B "$scratch/build/$dir" -G Ninja "${launcher[@]}" "${toolchain[@]}" >/dev/null
   echo "mutate: building $dir (unmutated)"
   if ! cmake --build "$scratch/build/$dir" -- -j"$(nproc)" >"$work/build-$dir.log" 2>&1; then
     grep -v '^\[' "$work/build-$dir.log" | tail -n 40
@@ -60,9 +61,11 @@ for dir in x64 native; do
 done
 echo "mutate: set-up took $(($(date +%s) - started)) s"
 
-source "$scratch/scripts/wine-env.sh"
-trap wine_down EXIT
-wine_up "$scratch/build/x64/tests/wine/keepalive.exe"
+case " $trees " in *" x64 "*)
+  source "$scratch/scripts/wine-env.sh"
+  trap wine_down EXIT
+  wine_up "$scratch/build/x64/tests/wine/keepalive.exe" ;;
+esac
 status=0
 python3 "$here/scripts/mutate.py" run "$list" "$scratch" "$work/results.tsv" "${ids[@]}" || status=$?
 echo "mutate: whole run took $(($(date +%s) - started)) s"
