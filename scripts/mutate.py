@@ -3,8 +3,10 @@
 
   mutate.py sync SRC DEST          make DEST a copy of SRC (without build/ and .git)
   mutate.py trees LIST [ID...]     the build trees those mutants need
-  mutate.py run LIST SCRATCH OUT [ID...]
-                                   apply each mutant to SCRATCH, rebuild, test
+  mutate.py scratch WORK TREE      where the copy for that tree lies
+  mutate.py run LIST WORK OUT [ID...]
+                                   apply each mutant to the copy of its tree
+                                   in WORK, rebuild, test
 """
 import os
 import re
@@ -91,13 +93,13 @@ def parse(list_path):
     return mutants
 
 
-def run_cmd(args, timeout=None, log=None):
+def run_cmd(args, timeout=None, log=None, env=None):
     """Runs args in its own process group; a time-out kills the whole group
     (a hung Wine test and whatever it started). Returns (rc or None, seconds)."""
     start = time.monotonic()
     with open(log or os.devnull, "ab") as out:
         p = subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                             start_new_session=True)
+                             start_new_session=True, env=env)
         try:
             rc = p.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -110,10 +112,17 @@ def run_cmd(args, timeout=None, log=None):
     return rc, time.monotonic() - start
 
 
+def scratch_of(work, tree):
+    """Each build tree has a copy of the source of its own: the trees run side
+    by side, and a mutant in one copy must not reach the other's build."""
+    return os.path.join(work, "src" if tree == "x64" else f"src-{tree}")
+
+
 class Tree:
-    """One build tree of the scratch copy: its tests, their targets and times."""
+    """One build tree in its scratch copy: its tests, their targets and times."""
 
     def __init__(self, scratch, name, logdir):
+        self.scratch = scratch
         self.dir = os.path.join(scratch, "build", name)
         self.name = name
         self.log = os.path.join(logdir, f"mutate-{name}.log")
@@ -130,7 +139,7 @@ class Tree:
 
     def build(self, tests):
         return run_cmd(["cmake", "--build", self.dir, "--target", *tests, "--", f"-j{os.cpu_count() or 2}"],
-                       log=self.log)[0] == 0
+                       log=self.log, env=dict(os.environ, CCACHE_BASEDIR=self.scratch))[0] == 0
 
     def limit(self, test):
         # A hang counts as a kill; the limit leaves room for a loaded machine.
@@ -153,10 +162,10 @@ def select(list_path, only):
     return mutants
 
 
-def run(list_path, scratch, out_path, only):
+def run(list_path, work, out_path, only):
     mutants = select(list_path, only)
     logdir = os.path.dirname(os.path.abspath(out_path))
-    trees = {name: Tree(scratch, name, logdir) for name in {m.build for m in mutants}}
+    trees = {name: Tree(scratch_of(work, name), name, logdir) for name in {m.build for m in mutants}}
 
     # The covering tests must pass before any mutant, or a failure would be
     # counted as a kill; their times set the time-outs.
@@ -180,7 +189,7 @@ def run(list_path, scratch, out_path, only):
         def worker(name):
             for m in (m for m in mutants if m.build == name):
                 started = time.monotonic()
-                result, detail = try_mutant(m, scratch, trees[name], broken)
+                result, detail = try_mutant(m, trees[name], broken)
                 seconds = time.monotonic() - started
                 with lock:
                     results[m.ident] = (result, detail)
@@ -198,8 +207,8 @@ def run(list_path, scratch, out_path, only):
     return 0
 
 
-def try_mutant(m, scratch, tree, broken):
-    path = os.path.join(scratch, m.path)
+def try_mutant(m, tree, broken):
+    path = os.path.join(tree.scratch, m.path)
     try:
         with open(path, encoding="utf-8", newline="") as f:
             original = f.read()
@@ -256,6 +265,9 @@ def report(rows):
 def main(argv):
     if len(argv) >= 3 and argv[0] == "sync":
         sync(argv[1], argv[2])
+        return 0
+    if len(argv) == 3 and argv[0] == "scratch":
+        print(scratch_of(argv[1], argv[2]))
         return 0
     if len(argv) >= 2 and argv[0] == "trees":
         print(" ".join(sorted({m.build for m in select(argv[1], argv[2:])})))

@@ -13,8 +13,9 @@ usage: /tmp/zr-netns bash scripts/mutate.sh [--src DIR] [--work DIR] [--list FIL
   --work DIR   scratch copy and its build trees, kept between runs for
                incremental builds (ZR_MUTATE_DIR; default: /tmp/zr-mutate)
   --list FILE  the mutants (default: scripts/mutants.txt of this checkout)
-The source is never changed: mutants go into WORK/src, which is synced from the
-source first (files whose content is unchanged keep their time stamps).
+The source is never changed: mutants go into copies of it, WORK/src (the x64
+tree) and WORK/src-native, synced from the source first (files whose content
+is unchanged keep their time stamps).
 Results: a table on stdout, and WORK/results.tsv.
 EOF
 }
@@ -35,22 +36,24 @@ while [ $# -gt 0 ]; do
 done
 src=$(cd "$src" && pwd)
 list=$(cd "$(dirname "$list")" && pwd)/$(basename "$list")
-case $(cd "$work" 2>/dev/null && pwd)/ in "$src"/*) echo "mutate: the scratch copy must lie outside $src" >&2; exit 2 ;; esac
+case $(mkdir -p "$work" && cd "$work" && pwd)/ in "$src"/*) echo "mutate: the scratch copy must lie outside $src" >&2; exit 2 ;; esac
 export HOME=${HOME:-/root}
 started=$(date +%s)
 
-# The scratch copy, and its two build trees inside it as in a checkout, so
-# that ccache hits what the checkouts built.
-mkdir -p "$work/src"
-python3 "$here/scripts/mutate.py" sync "$src" "$work/src"
-scratch=$work/src
-export CCACHE_BASEDIR=$scratch CCACHE_NOHASHDIR=1
+# A scratch copy per build tree (the trees run side by side), each with its
+# build tree inside it as in a checkout, so that ccache hits what the
+# checkouts built.
+mkdir -p "$work"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 trees=$(python3 "$here/scripts/mutate.py" trees "$list" "${ids[@]}")
 for dir in $trees; do
+  scratch=$(python3 "$here/scripts/mutate.py" scratch "$work" "$dir")
+  mkdir -p "$scratch"
+  python3 "$here/scripts/mutate.py" sync "$src" "$scratch"
   toolchain=()
   [ "$dir" = x64 ] && toolchain=(-DCMAKE_TOOLCHAIN_FILE="$scratch/cmake/mingw-x86_64.cmake")
+  export CCACHE_BASEDIR=$scratch CCACHE_NOHASHDIR=1
   cmake -S "$scratch" -B "$scratch/build/$dir" -G Ninja "${launcher[@]}" "${toolchain[@]}" >/dev/null
   echo "mutate: building $dir (unmutated)"
   if ! cmake --build "$scratch/build/$dir" -- -j"$(nproc)" >"$work/build-$dir.log" 2>&1; then
@@ -62,11 +65,11 @@ done
 echo "mutate: set-up took $(($(date +%s) - started)) s"
 
 case " $trees " in *" x64 "*)
-  source "$scratch/scripts/wine-env.sh"
+  source "$work/src/scripts/wine-env.sh"
   trap wine_down EXIT
-  wine_up "$scratch/build/x64/tests/wine/keepalive.exe" ;;
+  wine_up "$work/src/build/x64/tests/wine/keepalive.exe" ;;
 esac
 status=0
-python3 "$here/scripts/mutate.py" run "$list" "$scratch" "$work/results.tsv" "${ids[@]}" || status=$?
+python3 "$here/scripts/mutate.py" run "$list" "$work" "$work/results.tsv" "${ids[@]}" || status=$?
 echo "mutate: whole run took $(($(date +%s) - started)) s"
 exit $status
