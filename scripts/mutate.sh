@@ -3,11 +3,15 @@
 # of the source, rebuilds what depends on it, runs the tests said to cover it
 # and tells whether they noticed. On demand only (it takes long); not in CI.
 set -euo pipefail
+# A loopback of its own: as root, unshare gives one; elsewhere run as is.
+if [ -z "${ZR_MUTATE_NETNS:-}" ] && unshare -n true 2>/dev/null; then
+  exec unshare -n env ZR_MUTATE_NETNS=1 bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
+fi
 usage() {
   cat <<'EOF'
-usage: /tmp/zr-netns bash scripts/mutate.sh [--src DIR] [--work DIR] [--list FILE] [ID...]
-  Run it inside a private network namespace (the wrapper /tmp/zr-netns): the
-  Wine tests bind fixed loopback addresses.
+usage: bash scripts/mutate.sh [--src DIR] [--work DIR] [--list FILE] [ID...]
+  It runs in a private network namespace of its own (the Wine tests bind fixed
+  loopback addresses), so it may run beside another test run.
   ID...        only these mutants (e.g. M07 M12); all of them by default
   --src DIR    the source tree to mutate (ZR_MUTATE_SRC; default: this checkout)
   --work DIR   scratch copy and its build trees, kept between runs for
