@@ -1,7 +1,7 @@
 // The status bar in the host's three window arrangements, each with a second
 // tab that a careless search would pick: found from the toolbar window, taken
 // over for the rank pane, and given back when the plug-in stops.
-#include "PluginHost.h"
+#include "support/PluginHost.h"
 #include <commctrl.h>
 #include <fstream>
 #include <iterator>

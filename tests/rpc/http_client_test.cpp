@@ -1,9 +1,10 @@
 // The RPC client's thread, queue and channels against a scripted loopback
 // server, under Wine's real WinSock and WinINet. How each kind of broken
 // answer ends is in the plug-in's fault matrix.
+#include "rpc/LookupTrace.h"
 #include "rpc/RpcClient.h"
 #include "rpc/RpcRequest.h"
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 #include "vpk/module.h"
 #include <gtest/gtest.h>
 #include <psapi.h>
@@ -24,7 +25,11 @@ struct RpcHost {
         RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost", REG_SZ, address,
                         static_cast<DWORD>((wcslen(address) + 1) * sizeof(wchar_t)));
     }
-    ~RpcHost() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost"); }
+    ~RpcHost()
+    {
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost");
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHostPort");
+    }
     static constexpr const wchar_t* kKey = L"SOFTWARE\\Zorvanworks";
 };
 
@@ -100,6 +105,8 @@ TEST(RpcClient, SendsTheRequestTextAndReadsTheResult)
 {
     RpcHost host(L"127.0.0.61");
     ScriptedServer server("127.0.0.61", Reply::whole, ScriptedServer::answer_with_result("1,234"));
+    // The port setting is not consulted: the client always connects to port 80.
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, RpcHost::kKey, L"HTTPRpcHostPort", REG_SZ, L"8080", sizeof L"8080");
     RpcClient client;
     EXPECT_EQ("127.0.0.61", client.host_name());
 
@@ -128,10 +135,19 @@ TEST(RpcClient, SendsTheRequestTextAndReadsTheResult)
     EXPECT_FALSE(client.is_running());
 }
 
+// Counts the requests that reach the client's queue.
+std::atomic<int> queued{0};
+HANDLE eleven_queued = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+void CountQueued(LookupStage stage, const void*)
+{
+    if (stage == LookupStage::queued && ++queued == 11) SetEvent(eleven_queued);
+}
+
 TEST(HttpClient, RefusesTheTwelfthQueuedRequestAtOnce)
 {
     RpcHost host(L"127.0.0.64");
     RpcClient client;  // not started: requests stay queued
+    SetLookupTraceHook(CountQueued);
     std::atomic<int> finished{0};
     std::vector<std::thread> waiting;
     for (int i = 0; i < 11; ++i) {
@@ -141,9 +157,12 @@ TEST(HttpClient, RefusesTheTwelfthQueuedRequestAtOnce)
             ++finished;
         });
     }
-    Sleep(300);  // let all eleven enqueue
+    const DWORD all_queued = WaitForSingleObject(eleven_queued, 10000);
     std::string answer;
     EXPECT_FALSE(client.transact("GET / HTTP/1.1\r\n\r\n", 4000, answer));
+    SetLookupTraceHook(nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, all_queued);
+    EXPECT_EQ(11, queued.load());
     EXPECT_EQ(0, finished.load()) << "the twelfth must not wait for the others";
     for (auto& t : waiting) t.join();
     EXPECT_EQ(11, finished.load());

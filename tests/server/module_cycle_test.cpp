@@ -11,10 +11,10 @@
 #include "CBrowser.h"
 #include "CHostWindows.h"
 #include "CPluginSite.h"
-#include "ServerDll.h"
+#include "support/ServerDll.h"
 #include "ServerIds.h"
-#include "../rpc/scripted_server.h"
-#include "ProcessLogTestSupport.h"
+#include "support/scripted_server.h"
+#include "support/ProcessLogTestSupport.h"
 #include <atomic>
 
 namespace {

@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 #include "CBrowser.h"
-#include "../settings/SavedRegistryKey.h"
+#include "support/SavedRegistryKey.h"
+#include "ui/CBalloonHelp.h"
 #include "ui/CSubclassedIEStatusBar.h"
 
 namespace {
@@ -294,12 +295,19 @@ TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
     wchar_t title[64] = {};
     GetWindowTextW(balloon, title, 64);
     EXPECT_STREQ(title, L"Did you notice the ZorvanRank?");
-    // Its tip on the middle of the pane's top edge.
-    RECT paneRect = {}, balloonRect = {};
+    // Its tip on the middle of the pane's top edge: the window where the
+    // balloon's shape puts it for that anchor, the tail's tip on the anchor.
+    RECT paneRect = {}, balloonRect = {}, desktop = {};
     GetWindowRect(pane, &paneRect);
     GetWindowRect(balloon, &balloonRect);
-    EXPECT_GE((paneRect.left + paneRect.right) / 2, balloonRect.left);
-    EXPECT_LE((paneRect.left + paneRect.right) / 2, balloonRect.right);
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    const POINT anchor = {(paneRect.left + paneRect.right) / 2, paneRect.top};
+    const CBalloonHelp::Shape_ shape = CBalloonHelp::ComputeShape(
+        {balloonRect.right - balloonRect.left, balloonRect.bottom - balloonRect.top}, anchor, desktop);
+    EXPECT_EQ(shape.origin.x, balloonRect.left);
+    EXPECT_EQ(shape.origin.y, balloonRect.top);
+    EXPECT_EQ(anchor.x, balloonRect.left + shape.tail[1].x);
+    EXPECT_EQ(anchor.y, balloonRect.top + shape.tail[1].y);
     DWORD flag = 7, size = sizeof flag;
     EXPECT_EQ(RegQueryValueExW(key, L"DisplayPostinstallBalloon", nullptr, nullptr, reinterpret_cast<BYTE*>(&flag),
                                &size),

@@ -1,4 +1,4 @@
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
@@ -171,13 +171,5 @@ std::string ScriptedServer::answer_with_result(const std::string& result)
 
 std::string ScriptedServer::answer_echoing_url(const std::string& request)
 {
-    const std::string key = "\"url\":\"";
-    std::string url;
-    size_t at = request.find(key);
-    for (at = at == std::string::npos ? request.size() : at + key.size(); at < request.size() && request[at] != '"';
-         ++at) {
-        if (request[at] == '\\' && at + 1 < request.size()) ++at;  // "\/" and the like
-        url += request[at];
-    }
-    return answer_with_result(url);
+    return answer_with_result(Member(request, "url"));
 }

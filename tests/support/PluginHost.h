@@ -4,9 +4,9 @@
 #pragma once
 #include "CBrowser.h"
 #include "CHostWindows.h"
-#include "RecordingSite.h"
-#include "../rpc/scripted_server.h"
-#include "../settings/SavedRegistryKey.h"
+#include "support/RecordingSite.h"
+#include "support/scripted_server.h"
+#include "support/SavedRegistryKey.h"
 #include "plugin/CZorvanRankPluginImpl.h"
 #include "rpc/RpcClient.h"
 #include <gtest/gtest.h>
@@ -112,19 +112,4 @@ inline std::string Ascii(const wchar_t* text)
     std::string out;
     for (; text && *text; ++text) out += static_cast<char>(*text);
     return out;
-}
-
-// The text of one member of a request's body, as sent.
-inline std::string Member(const std::string& request, const std::string& name)
-{
-    const std::string key = "\"" + name + "\":\"";
-    size_t at = request.find(key);
-    if (at == std::string::npos) return "<missing>";
-    at += key.size();
-    std::string value;
-    for (; at < request.size() && request[at] != '"'; ++at) {
-        if (request[at] == '\\' && at + 1 < request.size()) ++at;  // "\/" and the like
-        value += request[at];
-    }
-    return value;
 }

@@ -78,3 +78,18 @@ private:
     std::vector<std::thread> workers_;
     std::thread acceptor_;
 };
+
+// The text of one member of a request's body, as sent.
+inline std::string Member(const std::string& request, const std::string& name)
+{
+    const std::string key = "\"" + name + "\":\"";
+    size_t at = request.find(key);
+    if (at == std::string::npos) return "<missing>";
+    at += key.size();
+    std::string value;
+    for (; at < request.size() && request[at] != '"'; ++at) {
+        if (request[at] == '\\' && at + 1 < request.size()) ++at;  // "\/" and the like
+        value += request[at];
+    }
+    return value;
+}
