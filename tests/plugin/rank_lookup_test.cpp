@@ -308,3 +308,16 @@ TEST_F(RankLookup, RequestForAPageIsExactlyTheExpectedText)
     ASSERT_EQ(2u, Requests().size());
     EXPECT_EQ(expected, Requests()[1]);
 }
+
+// Seconds late, yet within the call's time-out: the page still gets its rank.
+TEST_F(RankLookup, AServiceAnsweringAfterSecondsStillRanksThePage)
+{
+    ServerScript slow;
+    slow.answer = [](const std::string&) { return ScriptedServer::answer_with_result("31"); };
+    slow.answer_pause_ms = 2500;
+    server_.reset(new ScriptedServer(kServiceAddress, slow));
+    ASSERT_EQ(S_OK, Initialize());
+    Navigate(L"http://slow.example/");
+    EXPECT_EQ(L"31", RankText());
+    EXPECT_EQ(L"31", site_->Value(L"ZorvanRank"));
+}

@@ -77,6 +77,7 @@ TYPED_TEST(RegexTest, Classes) {
         {"a.c", 0, "a\nc abc", {4, 7}},
         {"a.c", DOTALL, "a\nc", {0, 3}},
         {R"(\d+\s\w+\W)", 0, "x 12 ab_9!", {2, 10}},
+        {"[[:space:]]+", 0, "a \t\n\v\f\rb", {1, 7}},
         {R"(\D\S)", 0, "1 ab", {1, 3}},
         {"[z-a]", 0, "az", {}},
     });
@@ -97,6 +98,7 @@ TYPED_TEST(RegexTest, Quantifiers) {
         {"a.*?c", 0, "abcbc", {0, 3}},
         {"a.*c", 0, "abcbc", {0, 5}},
         {"a[^;]*b;", 0, "a;ab;", {2, 5}},
+        {"a[^a]*x", 0, "abax", {2, 4}},
         {"x[[:alpha:]]*y1", 0, "xabcy xy1", {6, 9}},
         {"a*+a", 0, "aaa", {}},
         {"a?+b", 0, "ab", {0, 2}},
@@ -137,6 +139,7 @@ TYPED_TEST(RegexTest, Anchors) {
         {R"(a\z)", 0, "a\n", {}},
         {R"(\bab\b)", 0, "cab ab", {4, 6}},
         {R"(\Bb)", 0, "b ab", {3, 4}},
+        {R"(\bb)", 0, "a_b b", {4, 5}},
         {R"(\Ga)", 0, "ba", {1, 2}},
         {R"(\Ga)", GLOBAL, "ba", {}},
         {R"(\Ga)", GLOBAL, "ab", {0, 1}},

@@ -191,3 +191,45 @@ TEST(HttpClient, StartedFromManyThreadsAtOnceEveryCallerIsServed)
     EXPECT_TRUE(client.is_running());
     client.stop();
 }
+
+// The header block is cut off past its limit of 16 KiB, even when it would
+// end soon after.
+TEST(HttpClient, AHeaderBlockPastItsLimitIsRefused)
+{
+    RpcHost host(L"127.0.0.66");
+    RpcClient client;
+    client.start();
+    const std::string body = ScriptedServer::answer_with_result("3");
+    for (const size_t filler : {10000u, 30000u}) {
+        SCOPED_TRACE(filler);
+        ServerScript script;
+        script.sends = {{0, ScriptedServer::head(body.size()) + "X-Filler: " + std::string(filler, 'z') + "\r\n\r\n" + body}};
+        ScriptedServer server("127.0.0.66", script);
+        bool returned = false;
+        EXPECT_EQ(filler < 16384 ? "3" : "", call_and_parse(client, 10000, &returned));
+        EXPECT_EQ(filler < 16384, returned);
+    }
+    client.stop();
+}
+
+// Against a server that never answers: four connections are open at once and
+// the fifth request waits for one of them to end.
+TEST(HttpClient, OpensNoMoreThanFourConnectionsAtOnce)
+{
+    RpcHost host(L"127.0.0.65");
+    ScriptedServer server("127.0.0.65", Reply::stall, "");
+    RpcClient client;
+    client.start();
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 6; ++i) {
+        callers.emplace_back([&] {
+            bool returned = true;
+            call_and_parse(client, 3000, &returned);
+            EXPECT_FALSE(returned);
+        });
+    }
+    EXPECT_TRUE(server.wait_for_requests(4, 3000));
+    EXPECT_FALSE(server.wait_for_requests(5, 1000)) << "a fifth connection beside four open ones";
+    for (auto& t : callers) t.join();
+    client.stop();
+}

@@ -16,6 +16,7 @@ TEST(ComponentNameForModule, InstallerPatternFirstThenTheModuleTable)
         {L"zorvanupdaterservice.exe", L"updservice"},
         {L"VpkLib.dll", L"vpklib"},
         {L"zorvanrank.dll.bak", L"ieaddon_unkmod"},
+        {L"patch.mst", L"ieaddon_unkmod"},  // ".ms" alone is not a package
         {L"", L"ieaddon_unkmod"},
         // Only the file name counts, not the folders above it.
         {L"C:\\Temp\\x.tmp\\zorvanrank.dll", L"ieaddon"},
@@ -25,4 +26,7 @@ TEST(ComponentNameForModule, InstallerPatternFirstThenTheModuleTable)
     for (const auto& c : cases)
         EXPECT_EQ(c.component, ComponentNameForModule(c.module)) << std::string(c.module.begin(), c.module.end());
     EXPECT_EQ(L"installer-2.2.0-73-stable-win-x86_64", BuildIdentifierFor(L"installer"));
+    // Cut to 259 characters, a path's length without its terminator.
+    const std::wstring longName(300, L'x');
+    EXPECT_EQ(longName.substr(0, 259), BuildIdentifierFor(longName));
 }

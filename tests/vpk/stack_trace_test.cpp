@@ -53,6 +53,7 @@ TEST(stack_trace, stops_at_the_frame_limit_or_the_end_of_the_buffer)
     EXPECT_EQ(limited.substr(limited.size() - 5), "...\r\n");
 
     EXPECT_EQ(trace_here(511, 0), "...\r\n");
+    EXPECT_EQ(trace_here(4, 0), "..") << "cut to the room left, its terminator included";
     std::string roomy = trace_here(530, 0);
     EXPECT_EQ(count_lines(roomy), 2u) << "one frame, then no room: " << roomy;
 
