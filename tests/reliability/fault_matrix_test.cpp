@@ -4,7 +4,6 @@
 // page is ranked once the service is healthy again.
 #include "support/PluginHost.h"
 #include "support/scripted_server.h"
-#include "settings/RegistryKey.h"
 #include "vpk/handle.h"
 #include <functional>
 #include <memory>
@@ -49,23 +48,6 @@ ServerScript HugeHeader()
     return {false, false, {{0, head + "\r\n" + body}}};
 }
 
-// A header block that never ends, sent as fast as the network takes it, and
-// one that drips a byte at a time: the client gives up on its own.
-ServerScript EndlessHeaderBlock()
-{
-    ServerScript s{false, false, {{0, "HTTP/1.1 200 OK\r\n"}}};
-    s.endless = "X-Filler: " + std::string(4000, 'f') + "\r\n";
-    return s;
-}
-
-ServerScript SlowDrip()
-{
-    ServerScript s{false, false, {{0, "HTTP/1.1 200 OK\r\nX-Slow: "}}};
-    s.endless = "f";
-    s.endless_pause_ms = 500;
-    return s;
-}
-
 struct Case {
     const char* name;
     bool listening;       // false: nothing on the address
@@ -86,8 +68,9 @@ const Case kCases[] = {
     {"GarbageThenClose", true, {false, false, {{0, "\x16\x03\x01\x02\xfe not an answer; no empty line follows\r\n"}}}, true, nullptr},
     // Far past any rank answer: cut off, not read to its end.
     {"OneMebibyteHeaderBlock", true, HugeHeader(), true, nullptr},
-    {"EndlessHeaderBlock", true, EndlessHeaderBlock(), true, nullptr},
-    {"SlowDrip", true, SlowDrip(), true, nullptr},
+    // The client gives up on its own.
+    {"EndlessHeaderBlock", true, ScriptedServer::endless_header(), true, nullptr},
+    {"SlowDrip", true, ScriptedServer::endless_header(500), true, nullptr},
     {"NumberResult", true, Answer(Body("5")), true, nullptr},
 };
 
@@ -100,15 +83,7 @@ protected:
     static constexpr const wchar_t* kHost = L"127.0.0.111";
     static constexpr DWORD kOutcomeMs = 15000;
 
-    void SetUp() override
-    {
-        // The client takes the host name when it is built, in PluginHost's
-        // SetUp; PluginHost's saved key puts the value back afterwards.
-        RegistryKey key;
-        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", KEY_READ | KEY_WRITE));
-        ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"HTTPRpcHost", kHost));
-        PluginHost::SetUp();
-    }
+    FaultMatrix() : PluginHost(zorvanhost::Arrangement::Classic, kHost) {}
 
     void TearDown() override
     {

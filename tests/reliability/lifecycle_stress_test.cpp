@@ -66,16 +66,7 @@ protected:
         return L"http://tab" + std::to_wstring(tab) + L".example/page" + std::to_wstring(n);
     }
     static void Navigate(Tab& tab, const std::wstring& url) { ASSERT_TRUE(tab.browser->Navigate(url, url)); }
-    // Takes what the workers send to this thread's windows (the panes' label
-    // text) while it waits, as the browser's message loop would.
-    static void AwaitOutcome(Tab& tab)
-    {
-        for (DWORD waited = 0; !tab.object->Worker().wait_idle(5); waited += 5) {
-            ASSERT_LT(waited, kOutcomeMs) << "no outcome";
-            MSG m;
-            PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
-    }
+    static void AwaitOutcome(Tab& tab) { AwaitIdle(*tab.object, kOutcomeMs); }
     static std::wstring Shown(Tab& tab) { return std::wstring(tab.object->StatusBar().rankText().m_str); }
 
     static void ExpectRanked(Tab& tab, const std::wstring& url)

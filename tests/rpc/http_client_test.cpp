@@ -4,6 +4,7 @@
 #include "rpc/LookupTrace.h"
 #include "rpc/RpcClient.h"
 #include "rpc/RpcRequest.h"
+#include "support/SavedRegistryKey.h"
 #include "support/scripted_server.h"
 #include "vpk/module.h"
 #include <gtest/gtest.h>
@@ -19,18 +20,11 @@ namespace {
 vpk::module test_module;  // threads register with it; no process log here
 
 // Points the client at a loopback address for the test's lifetime.
-struct RpcHost {
-    explicit RpcHost(const wchar_t* address)
+struct RpcHost : SavedRegistryKey {
+    explicit RpcHost(const wchar_t* address) : SavedRegistryKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks")
     {
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost", REG_SZ, address,
-                        static_cast<DWORD>((wcslen(address) + 1) * sizeof(wchar_t)));
+        PutString(L"HTTPRpcHost", address);
     }
-    ~RpcHost()
-    {
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost");
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHostPort");
-    }
-    static constexpr const wchar_t* kKey = L"SOFTWARE\\Zorvanworks";
 };
 
 std::shared_ptr<JsonValue> rank_params()
@@ -66,25 +60,13 @@ size_t PrivateBytes()
 // must give up on the channel, close it, and go on serving.
 TEST(HttpClient, AnAnswerWithoutEndIsCutOffAndTheNextCallIsServed)
 {
-    ServerScript flood;
-    flood.sends = {{0, "HTTP/1.1 200 OK\r\n"}};
-    flood.endless = "X-Filler: " + std::string(4000, 'z') + "\r\n";
-    ServerScript drip;
-    drip.sends = {{0, "HTTP/1.1 200 OK\r\nX-Slow: "}};
-    drip.endless = "z";
-    drip.endless_pause_ms = 250;
-    const struct {
-        const char* name;
-        ServerScript script;
-    } cases[] = {{"flood", flood}, {"drip", drip}};
-
     RpcHost host(L"127.0.0.67");
     RpcClient client;
     client.start();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const DWORD drip_ms : {0u, 250u}) {
+        SCOPED_TRACE(drip_ms ? "drip" : "flood");
         {
-            ScriptedServer server("127.0.0.67", c.script);
+            ScriptedServer server("127.0.0.67", ScriptedServer::endless_header(drip_ms));
             const size_t before = PrivateBytes();
             bool returned = true;
             EXPECT_EQ("", call_and_parse(client, 60000, &returned));
@@ -106,7 +88,7 @@ TEST(RpcClient, SendsTheRequestTextAndReadsTheResult)
     RpcHost host(L"127.0.0.61");
     ScriptedServer server("127.0.0.61", Reply::whole, ScriptedServer::answer_with_result("1,234"));
     // The port setting is not consulted: the client always connects to port 80.
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, RpcHost::kKey, L"HTTPRpcHostPort", REG_SZ, L"8080", sizeof L"8080");
+    host.PutString(L"HTTPRpcHostPort", L"8080");
     RpcClient client;
     EXPECT_EQ("127.0.0.61", client.host_name());
 

@@ -2,6 +2,7 @@
 // thread and when, and a browser that can be swapped for any object.
 #pragma once
 #include "CPluginSite.h"
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -39,6 +40,10 @@ public:
         signal_name_ = name;
         signal_ = event;
     }
+    // The next SetValue writes through a null pointer before anything else:
+    // a fault raised in the host's code, with no handler of the host's own.
+    void FaultOnNextSet() { fault_ = true; }
+    bool FaultPending() const { return fault_; }
     std::chrono::steady_clock::time_point LastAt(const wchar_t* name)
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -89,6 +94,7 @@ public:
     STDMETHODIMP GetToolbarWindow(LONG_PTR* w) override { return inner_->GetToolbarWindow(w); }
     STDMETHODIMP SetValue(BSTR name, BSTR value) override
     {
+        if (fault_.exchange(false)) WriteThroughNull();
         const auto at = std::chrono::steady_clock::now();
         {
             std::lock_guard<std::mutex> hold(lock_);
@@ -106,6 +112,12 @@ public:
 private:
     explicit RecordingSite(zorvanhost::ComPtr<zorvanhost::CPluginSite> inner) : inner_(std::move(inner)) {}
     ~RecordingSite() = default;
+    __attribute__((noinline)) static void WriteThroughNull()
+    {
+        int* nowhere = nullptr;
+        __asm__("" : "+r"(nowhere));  // or the compiler drops the store as undefined
+        *static_cast<volatile int*>(nowhere) = 1;
+    }
 
     LONG refs_ = 1;
     zorvanhost::ComPtr<zorvanhost::CPluginSite> inner_;
@@ -114,6 +126,7 @@ private:
     HANDLE block_ = nullptr;
     std::wstring signal_name_;
     HANDLE signal_ = nullptr;
+    std::atomic<bool> fault_{false};
     std::mutex lock_;
     std::vector<Call> calls_;
 };

@@ -164,6 +164,15 @@ std::string ScriptedServer::head(size_t body_length)
            std::to_string(body_length) + "\r\n";
 }
 
+ServerScript ScriptedServer::endless_header(DWORD drip_ms)
+{
+    ServerScript s;
+    s.sends = {{0, drip_ms ? "HTTP/1.1 200 OK\r\nX-Slow: " : "HTTP/1.1 200 OK\r\n"}};
+    s.endless = drip_ms ? std::string("z") : "X-Filler: " + std::string(4000, 'z') + "\r\n";
+    s.endless_pause_ms = drip_ms;
+    return s;
+}
+
 std::string ScriptedServer::answer_with_result(const std::string& result)
 {
     return "{\"version\":\"1.0\",\"code\":0,\"id\":1,\"result\":\"" + result + "\"}";
