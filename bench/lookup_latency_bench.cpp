@@ -7,9 +7,7 @@
 // stage by stage, from the stamps the plug-in and the RPC client leave through
 // their trace hook. Prints figures.
 //   lookup_latency_bench [ADDRESS [N]]   (the service listens on ADDRESS:80)
-#include "CBrowser.h"
-#include "CHostWindows.h"
-#include "CPluginSite.h"
+#include "support/PluginTab.h"
 #include "plugin/CZorvanRankPluginImpl.h"
 #include "rpc/LookupTrace.h"
 #include "rpc/RpcClient.h"
@@ -108,61 +106,6 @@ public:
     }
 
 private:
-    Clock::time_point when_;
-};
-
-// The host's site, noting when the rank arrives.
-class TimingSite final : public IPluginSite {
-public:
-    explicit TimingSite(zorvanhost::ComPtr<zorvanhost::CPluginSite> inner)
-        : inner_(std::move(inner)), arrived_(CreateEventW(nullptr, FALSE, FALSE, nullptr))
-    {
-    }
-    ~TimingSite() { CloseHandle(arrived_); }
-    TimingSite(const TimingSite&) = delete;
-    TimingSite& operator=(const TimingSite&) = delete;
-
-    HANDLE Arrived() const { return arrived_; }
-    Clock::time_point When() const { return when_; }
-
-    // Lives on main's stack: the plug-in's references end with its Uninitialize.
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IPluginSite) return E_NOINTERFACE;
-        *out = static_cast<IPluginSite*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return inner_->GetTypeInfoCount(n); }
-    STDMETHODIMP GetTypeInfo(UINT i, LCID l, ITypeInfo** t) override { return inner_->GetTypeInfo(i, l, t); }
-    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* n, UINT c, LCID l, DISPID* d) override
-    {
-        return inner_->GetIDsOfNames(iid, n, c, l, d);
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID l, WORD f, DISPPARAMS* p, VARIANT* r, EXCEPINFO* e,
-                        UINT* a) override
-    {
-        return inner_->Invoke(id, iid, l, f, p, r, e, a);
-    }
-    STDMETHODIMP GetBrowser(IUnknown** browser) override { return inner_->GetBrowser(browser); }
-    STDMETHODIMP GetValue(BSTR name, BSTR* value) override { return inner_->GetValue(name, value); }
-    STDMETHODIMP GetToolbarWindow(LONG_PTR* w) override { return inner_->GetToolbarWindow(w); }
-    STDMETHODIMP SetValue(BSTR name, BSTR value) override
-    {
-        const auto now = Clock::now();
-        if (name && std::wstring(name) == L"ZorvanRank") {
-            when_ = now;
-            SetEvent(arrived_);
-        }
-        return inner_->SetValue(name, value);
-    }
-
-private:
-    zorvanhost::ComPtr<zorvanhost::CPluginSite> inner_;
-    HANDLE arrived_;
     Clock::time_point when_;
 };
 
@@ -287,12 +230,13 @@ int main(int argc, char** argv)
     std::vector<Figures> stages(sizeof kBreakdown / sizeof kBreakdown[0]);
     ZorvanRpc::SetLookupTraceHook(&Stamp);
     {
-        zorvanhost::CHostWindows windows(zorvanhost::Arrangement::Classic);
-        if (!windows.Create()) return 1;
-        auto browser = zorvanhost::CBrowser::CreateTop(&windows);
-        windows.SetBrowser(browser.get());
-        TimingSite site(zorvanhost::CPluginSite::Create(static_cast<IWebBrowser2*>(browser.get()),
-                                                        windows.Toolbar(), nullptr, 0));
+        PluginTab<CZorvanRankPluginImpl, RecordingSite> tab;
+        if (!tab.Create()) return 1;
+        const auto& browser = tab.browser;
+        // Set when the host's SetValue("ZorvanRank") is called.
+        HANDLE rank_set = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        tab.site->SignalOn(L"ZorvanRank", rank_set);
+        auto arrived_at = [&] { return tab.site->LastAt(L"ZorvanRank"); };
         DocumentCompleteStamp stamp;
         {
             ATL::CComPtr<IConnectionPointContainer> container;
@@ -303,28 +247,25 @@ int main(int argc, char** argv)
                 FAILED(point->Advise(&stamp, &cookie)))
                 return 1;
         }
-        ATL::CComObject<CZorvanRankPluginImpl>* object = nullptr;
-        if (ATL::CComObject<CZorvanRankPluginImpl>::CreateInstance(&object) != S_OK) return 1;
-        ATL::CComPtr<IPlugin> plugin(object);
-        if (plugin->Initialize(reinterpret_cast<LONG_PTR>(windows.Toolbar()), &site) != S_OK) return 1;
+        if (tab.CreateObject() != S_OK || tab.Initialize() != S_OK) return 1;
         for (int i = 0; i < warmup + rounds; ++i) {
             const std::wstring url = L"http://example.com/lookup/" + std::to_wstring(i);
-            ResetEvent(site.Arrived());
+            ResetEvent(rank_set);
             ResetEvent(lookup_done);
             for (auto& s : stamps) s.store(0);
             const auto start = Clock::now();  // Navigate fires its three events, DocumentComplete last
             browser->Navigate(url, url);
-            if (!WaitPumping(site.Arrived(), 15000) || !WaitPumping(lookup_done, 5000)) {
+            if (!WaitPumping(rank_set, 15000) || !WaitPumping(lookup_done, 5000)) {
                 if (i >= warmup) ++lookup.failed;
                 continue;
             }
             if (i < warmup) continue;
-            lookup.ms.push_back(Ms(site.When() - stamp.When()));
+            lookup.ms.push_back(Ms(arrived_at() - stamp.When()));
             dispatch.ms.push_back(Ms(stamp.When() - start));
             navigation.ms.push_back(Ms(At(LookupStage::posted) - stamp.When()));
             for (size_t k = 0; k < stages.size(); ++k) {
                 const Stage& st = kBreakdown[k];
-                const auto to = st.to == LookupStage::count_ ? site.When() : At(st.to);
+                const auto to = st.to == LookupStage::count_ ? arrived_at() : At(st.to);
                 stages[k].ms.push_back(Ms(to - At(st.from)));
             }
         }
@@ -333,15 +274,15 @@ int main(int argc, char** argv)
         // thread take from the lookup on a busy machine.
         for (int i = 0; i < rounds; ++i) {
             const std::wstring url = L"http://example.com/quiet/" + std::to_wstring(i);
-            ResetEvent(site.Arrived());
+            ResetEvent(rank_set);
             ResetEvent(lookup_done);
             browser->Navigate(url, url);
-            const bool arrived = WaitForSingleObject(site.Arrived(), 15000) == WAIT_OBJECT_0;
+            const bool arrived = WaitForSingleObject(rank_set, 15000) == WAIT_OBJECT_0;
             if (!WaitPumping(lookup_done, 5000) || !arrived) {
                 ++quiet.failed;
                 continue;
             }
-            quiet.ms.push_back(Ms(site.When() - stamp.When()));
+            quiet.ms.push_back(Ms(arrived_at() - stamp.When()));
         }
         // The floor's two parts again while the tab and its plug-in are
         // there, on the window thread: the process as the lookup finds it.
@@ -358,10 +299,11 @@ int main(int argc, char** argv)
             took = Ms(Clock::now() - start);
             ok ? open_tcp.ms.push_back(took) : void(++open_tcp.failed);
         }
-        plugin->Uninitialize();
+        tab.plugin->Uninitialize();
         ZorvanRpc::SetLookupTraceHook(nullptr);
-        plugin.Release();
-        windows.Destroy();
+        tab.plugin.Release();
+        tab.windows.Destroy();
+        CloseHandle(rank_set);
         MSG m;
         while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
         }

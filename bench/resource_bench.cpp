@@ -4,10 +4,8 @@
 // before and after many create/Initialize/Uninitialize/Release cycles of the
 // plug-in object. Prints figures; nothing is asserted.
 //   resource_bench [ADDRESS [LOOKUPS [CYCLES]]]   (the service listens on ADDRESS:80)
-#include "CBrowser.h"
-#include "CHostWindows.h"
-#include "CPluginSite.h"
 #include "bench_support.h"
+#include "support/PluginTab.h"
 #include "plugin/CZorvanRankPluginImpl.h"
 #include "rpc/LookupTrace.h"
 #include "rpc/RpcClient.h"
@@ -112,20 +110,15 @@ void CountOutcome(ZorvanRpc::LookupStage stage, const void*)
     if (stage == ZorvanRpc::LookupStage::ranked || stage == ZorvanRpc::LookupStage::unranked) ++outcomes;
 }
 
-struct Tab {
-    Tab() : windows(zorvanhost::Arrangement::Classic) {}
-    zorvanhost::CHostWindows windows;
-    zorvanhost::ComPtr<zorvanhost::CBrowser> browser;
-    zorvanhost::ComPtr<zorvanhost::CPluginSite> site;
-};
+using Tab = PluginTab<>;
 
+// A new plug-in object initialized in the tab; the tab keeps no reference.
 ATL::CComPtr<IPlugin> NewPlugin(Tab& tab)
 {
-    ATL::CComObject<CZorvanRankPluginImpl>* object = nullptr;
-    if (ATL::CComObject<CZorvanRankPluginImpl>::CreateInstance(&object) != S_OK) return nullptr;
-    ATL::CComPtr<IPlugin> plugin(object);
-    if (plugin->Initialize(reinterpret_cast<LONG_PTR>(tab.windows.Toolbar()), tab.site.get()) != S_OK)
-        return nullptr;
+    const bool ok = tab.CreateObject() == S_OK && tab.Initialize() == S_OK;
+    ATL::CComPtr<IPlugin> plugin = ok ? tab.plugin : nullptr;
+    tab.object = nullptr;
+    tab.plugin.Release();
     return plugin;
 }
 
@@ -146,11 +139,7 @@ int main(int argc, char** argv)
     ZorvanRpc::SetLookupTraceHook(&CountOutcome);
 
     Tab tab;
-    if (!tab.windows.Create()) return 1;
-    tab.browser = zorvanhost::CBrowser::CreateTop(&tab.windows);
-    tab.windows.SetBrowser(tab.browser.get());
-    tab.site = zorvanhost::CPluginSite::Create(static_cast<IWebBrowser2*>(tab.browser.get()), tab.windows.Toolbar(),
-                                               nullptr, 0);
+    if (!tab.Create()) return 1;
 
     int failed = 0;
     auto lookup_pages = [&](int first, int count) {

@@ -4,10 +4,8 @@
 // the total time, how each object fared, and every broken promise: a lookup
 // without an outcome, or a last rank that is not the latest page's.
 //   throughput_bench [TABS [PAGES]]
-#include "CBrowser.h"
-#include "CHostWindows.h"
-#include "CPluginSite.h"
-#include "../tests/rpc/scripted_server.h"
+#include "support/PluginTab.h"
+#include "support/scripted_server.h"
 #include "bench_support.h"
 #include "plugin/CZorvanRankPluginImpl.h"
 #include "rpc/LookupTrace.h"
@@ -29,13 +27,7 @@ namespace {
 using bench::Clock;
 using ZorvanRpc::LookupStage;
 
-struct Tab {
-    Tab() : windows(zorvanhost::Arrangement::Classic) {}
-    zorvanhost::CHostWindows windows;
-    zorvanhost::ComPtr<zorvanhost::CBrowser> browser;
-    zorvanhost::ComPtr<zorvanhost::CPluginSite> site;
-    ATL::CComObject<CZorvanRankPluginImpl>* object = nullptr;
-    ATL::CComPtr<IPlugin> plugin;
+struct Tab : PluginTab<> {
     std::wstring latest;
     // Posted and finished lookups, in order: the worker runs them oldest first.
     std::vector<Clock::time_point> posted, finished;
@@ -89,19 +81,12 @@ int main(int argc, char** argv)
 
     for (int i = 0; i < count; ++i) {
         auto tab = std::make_unique<Tab>();
-        if (!tab->windows.Create()) return 1;
-        tab->browser = zorvanhost::CBrowser::CreateTop(&tab->windows);
-        tab->windows.SetBrowser(tab->browser.get());
-        tab->site = zorvanhost::CPluginSite::Create(static_cast<IWebBrowser2*>(tab->browser.get()),
-                                                    tab->windows.Toolbar(), nullptr, 0);
-        if (ATL::CComObject<CZorvanRankPluginImpl>::CreateInstance(&tab->object) != S_OK) return 1;
-        tab->plugin = tab->object;
+        if (!tab->Create() || tab->CreateObject() != S_OK) return 1;
         tabs.push_back(std::move(tab));
     }
     ZorvanRpc::SetLookupTraceHook(&Note);
     for (auto& tab : tabs)
-        if (tab->plugin->Initialize(reinterpret_cast<LONG_PTR>(tab->windows.Toolbar()), tab->site.get()) != S_OK)
-            return 1;
+        if (tab->Initialize() != S_OK) return 1;
 
     const auto start = Clock::now();
     std::vector<double> navigation_ms;

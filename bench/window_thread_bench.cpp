@@ -3,10 +3,8 @@
 // DocumentComplete, which posts the lookup), and the time inside each of the
 // plug-in's handlers, while several plug-in objects' workers are busy with
 // lookups against a slow local service. Prints figures.
-#include "CBrowser.h"
-#include "CHostWindows.h"
-#include "CPluginSite.h"
-#include "../tests/rpc/scripted_server.h"
+#include "support/PluginTab.h"
+#include "support/scripted_server.h"
 #include "plugin/CZorvanRankPluginImpl.h"
 #include "rpc/RpcClient.h"
 #include "settings/RegistryKey.h"
@@ -72,14 +70,7 @@ public:
     }
 };
 
-struct Tab {
-    explicit Tab() : windows(zorvanhost::Arrangement::Classic) {}
-    zorvanhost::CHostWindows windows;
-    zorvanhost::ComPtr<zorvanhost::CBrowser> browser;
-    zorvanhost::ComPtr<zorvanhost::CPluginSite> site;
-    ATL::CComPtr<IPlugin> plugin;
-    ATL::CComObject<TimedPlugin>* object = nullptr;
-};
+using Tab = PluginTab<TimedPlugin>;
 
 void Row(const char* what, const std::vector<double>& v)
 {
@@ -110,12 +101,7 @@ bool Run(bool with_status_bar, bool idle_workers, ScriptedServer& server)
     std::vector<std::unique_ptr<Tab>> all;
     for (int i = 0; i < tabs; ++i) {
         auto tab = std::make_unique<Tab>();
-        if (!tab->windows.Create()) return false;
-        if (!with_status_bar) DestroyWindow(tab->windows.StatusBar());
-        tab->browser = zorvanhost::CBrowser::CreateTop(&tab->windows);
-        tab->windows.SetBrowser(tab->browser.get());
-        tab->site = zorvanhost::CPluginSite::Create(static_cast<IWebBrowser2*>(tab->browser.get()),
-                                                    tab->windows.Toolbar(), nullptr, 0);
+        if (!tab->Create(with_status_bar)) return false;
         all.push_back(std::move(tab));
     }
     std::vector<double> per_navigation;
@@ -140,10 +126,7 @@ bool Run(bool with_status_bar, bool idle_workers, ScriptedServer& server)
     // The same navigations without a plug-in: what the host itself costs.
     const std::vector<double> bare = navigate_all(L"bare", false);
     for (auto& tab : all) {
-        if (ATL::CComObject<TimedPlugin>::CreateInstance(&tab->object) != S_OK) return false;
-        tab->plugin = tab->object;
-        if (tab->plugin->Initialize(reinterpret_cast<LONG_PTR>(tab->windows.Toolbar()), tab->site.get()) != S_OK)
-            return false;
+        if (tab->CreateObject() != S_OK || tab->Initialize() != S_OK) return false;
     }
     const size_t requests_before = server.requests().size();
     before_navigate_ms.clear();  // Initialize's own DocumentComplete is not a navigation

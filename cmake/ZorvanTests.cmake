@@ -4,7 +4,7 @@
 function(zr_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;FIXTURES;LOCK" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} test_support GTest::gtest_main)
   if(WIN32 AND NOT ZR_RUNS_HERE)
     return()
   endif()

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include "RegistrySnapshot.h"
-#include "ServerDll.h"
+#include "support/RegistrySnapshot.h"
+#include "support/ServerDll.h"
 #include "ServerIds.h"
 #include "ZorvanToolbar.h"
 

@@ -1,6 +1,6 @@
 // The plug-in object's COM side: identity, the reserved methods, IDispatch
 // from the host's type library, the event sink and Initialize.
-#include "PluginHost.h"
+#include "support/PluginHost.h"
 #include <atlcoclass.h>
 
 namespace {

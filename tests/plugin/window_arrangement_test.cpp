@@ -1,10 +1,9 @@
 // The status bar in the host's three window arrangements, each with a second
 // tab that a careless search would pick: found from the toolbar window, taken
 // over for the rank pane, and given back when the plug-in stops.
-#include "PluginHost.h"
+#include "support/PluginHost.h"
+#include "support/ProcessLogTestSupport.h"
 #include <commctrl.h>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include "vpk/atl_module.h"
 
@@ -135,19 +134,14 @@ extern vpk::atl_module support_module;
 TEST_F(StatusBarSearch, RunsAgainOnlyWhenTheWindowTreeCouldHaveChanged)
 {
     // The notice about the foreign bar goes to the process log.
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    const std::string log = std::string(dir) + "plugin_status_bar_" + std::to_string(GetCurrentProcessId()) + ".log";
-    DeleteFileA(log.c_str());
-    SetEnvironmentVariableA("ZORVAN_PROCESS_LOG", log.c_str());
+    processlog_test::TestLogFile log;
     ASSERT_TRUE(support_module.initialize(SysAllocString(L"plugin.test"), GetModuleHandleW(nullptr)))
         << "the process log component is not registered";
     struct Uninitialize {
         ~Uninitialize() { support_module.uninitialize(); }
     } uninitialize;
     auto notices = [&] {
-        std::ifstream in(log, std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text = log.text();
         size_t n = 0;
         for (size_t at = text.find("belongs to another thread"); at != std::string::npos;
              at = text.find("belongs to another thread", at + 1))

@@ -3,8 +3,10 @@
 // client, and that client stopped by one object's Uninitialize while another
 // looks up. Every lookup ends with an outcome, a released object's worker
 // leaves its site alone, and the next page is ranked.
-#include "../plugin/PluginHost.h"
-#include "../rpc/scripted_server.h"
+#include "support/PluginHost.h"
+#include "support/PluginTab.h"
+#include "support/scripted_server.h"
+#include "vpk/handle.h"
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,14 +17,7 @@ const char kAddress[] = "127.0.0.133";
 // Far beyond the call's 10 s time-out: a lookup that outlives it is hung.
 const DWORD kOutcomeMs = 15000;
 
-struct Tab {
-    Tab() : windows(zorvanhost::Arrangement::Classic) {}
-    zorvanhost::CHostWindows windows;
-    zorvanhost::ComPtr<zorvanhost::CBrowser> browser;
-    zorvanhost::ComPtr<RecordingSite> site;
-    ATL::CComObject<CZorvanRankPluginImpl>* object = nullptr;
-    ATL::CComPtr<IPlugin> plugin;
-};
+using Tab = PluginTab<CZorvanRankPluginImpl, RecordingSite>;
 
 class LifecycleStress : public ::testing::Test {
 protected:
@@ -59,45 +54,19 @@ protected:
     {
         tabs_.push_back(std::make_unique<Tab>());
         Tab& tab = *tabs_.back();
-        EXPECT_TRUE(tab.windows.Create());
-        tab.browser = zorvanhost::CBrowser::CreateTop(&tab.windows);
-        tab.windows.SetBrowser(tab.browser.get());
+        EXPECT_TRUE(tab.Create());
         Open(tab);
         return tab;
     }
-
-    // A new plug-in object in the tab, with a fresh site.
-    void Open(Tab& tab)
-    {
-        tab.site = RecordingSite::Create(static_cast<IWebBrowser2*>(tab.browser.get()), tab.windows.Toolbar());
-        ASSERT_EQ(S_OK, ATL::CComObject<CZorvanRankPluginImpl>::CreateInstance(&tab.object));
-        tab.plugin = tab.object;
-        ASSERT_EQ(S_OK, tab.plugin->Initialize(reinterpret_cast<LONG_PTR>(tab.windows.Toolbar()), tab.site.get()));
-    }
-
-    void Close(Tab& tab)
-    {
-        if (!tab.plugin) return;
-        tab.plugin->Uninitialize();
-        tab.object = nullptr;
-        tab.plugin.Release();
-    }
+    static void Open(Tab& tab) { ASSERT_EQ(S_OK, tab.Open()); }
+    static void Close(Tab& tab) { tab.Close(); }
 
     static std::wstring Page(int tab, int n)
     {
         return L"http://tab" + std::to_wstring(tab) + L".example/page" + std::to_wstring(n);
     }
     static void Navigate(Tab& tab, const std::wstring& url) { ASSERT_TRUE(tab.browser->Navigate(url, url)); }
-    // Takes what the workers send to this thread's windows (the panes' label
-    // text) while it waits, as the browser's message loop would.
-    static void AwaitOutcome(Tab& tab)
-    {
-        for (DWORD waited = 0; !tab.object->Worker().wait_idle(5); waited += 5) {
-            ASSERT_LT(waited, kOutcomeMs) << "no outcome";
-            MSG m;
-            PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
-    }
+    static void AwaitOutcome(Tab& tab) { AwaitIdle(*tab.object, kOutcomeMs); }
     static std::wstring Shown(Tab& tab) { return std::wstring(tab.object->StatusBar().rankText().m_str); }
 
     static void ExpectRanked(Tab& tab, const std::wstring& url)
@@ -123,9 +92,12 @@ TEST_F(LifecycleStress, ReleasedWithLookupsQueuedAndInFlightLeavesItsSiteAlone)
     ASSERT_TRUE(server_->wait_for_requests(1, 5000));
 
     zorvanhost::ComPtr<RecordingSite> old_site = tab.site;
+    vpk::unique_handle worker(OpenThread(SYNCHRONIZE, FALSE, tab.object->Worker().thread_id()));
+    ASSERT_TRUE(worker.get());
     Close(tab);
     const size_t calls = old_site->Calls().size();
-    Sleep(1500);
+    // Whatever the worker still had queued, it is gone now, and said nothing more.
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.get(), kOutcomeMs));
     EXPECT_EQ(calls, old_site->Calls().size()) << "the released object's worker still calls its site";
 
     // A new object in the same tab, with the client its predecessor stopped.

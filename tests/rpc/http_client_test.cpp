@@ -1,9 +1,11 @@
 // The RPC client's thread, queue and channels against a scripted loopback
 // server, under Wine's real WinSock and WinINet. How each kind of broken
 // answer ends is in the plug-in's fault matrix.
+#include "rpc/LookupTrace.h"
 #include "rpc/RpcClient.h"
 #include "rpc/RpcRequest.h"
-#include "scripted_server.h"
+#include "support/SavedRegistryKey.h"
+#include "support/scripted_server.h"
 #include "vpk/module.h"
 #include <gtest/gtest.h>
 #include <psapi.h>
@@ -18,14 +20,11 @@ namespace {
 vpk::module test_module;  // threads register with it; no process log here
 
 // Points the client at a loopback address for the test's lifetime.
-struct RpcHost {
-    explicit RpcHost(const wchar_t* address)
+struct RpcHost : SavedRegistryKey {
+    explicit RpcHost(const wchar_t* address) : SavedRegistryKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks")
     {
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost", REG_SZ, address,
-                        static_cast<DWORD>((wcslen(address) + 1) * sizeof(wchar_t)));
+        PutString(L"HTTPRpcHost", address);
     }
-    ~RpcHost() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"HTTPRpcHost"); }
-    static constexpr const wchar_t* kKey = L"SOFTWARE\\Zorvanworks";
 };
 
 std::shared_ptr<JsonValue> rank_params()
@@ -61,25 +60,13 @@ size_t PrivateBytes()
 // must give up on the channel, close it, and go on serving.
 TEST(HttpClient, AnAnswerWithoutEndIsCutOffAndTheNextCallIsServed)
 {
-    ServerScript flood;
-    flood.sends = {{0, "HTTP/1.1 200 OK\r\n"}};
-    flood.endless = "X-Filler: " + std::string(4000, 'z') + "\r\n";
-    ServerScript drip;
-    drip.sends = {{0, "HTTP/1.1 200 OK\r\nX-Slow: "}};
-    drip.endless = "z";
-    drip.endless_pause_ms = 250;
-    const struct {
-        const char* name;
-        ServerScript script;
-    } cases[] = {{"flood", flood}, {"drip", drip}};
-
     RpcHost host(L"127.0.0.67");
     RpcClient client;
     client.start();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const DWORD drip_ms : {0u, 250u}) {
+        SCOPED_TRACE(drip_ms ? "drip" : "flood");
         {
-            ScriptedServer server("127.0.0.67", c.script);
+            ScriptedServer server("127.0.0.67", ScriptedServer::endless_header(drip_ms));
             const size_t before = PrivateBytes();
             bool returned = true;
             EXPECT_EQ("", call_and_parse(client, 60000, &returned));
@@ -100,6 +87,8 @@ TEST(RpcClient, SendsTheRequestTextAndReadsTheResult)
 {
     RpcHost host(L"127.0.0.61");
     ScriptedServer server("127.0.0.61", Reply::whole, ScriptedServer::answer_with_result("1,234"));
+    // The port setting is not consulted: the client always connects to port 80.
+    host.PutString(L"HTTPRpcHostPort", L"8080");
     RpcClient client;
     EXPECT_EQ("127.0.0.61", client.host_name());
 
@@ -128,10 +117,19 @@ TEST(RpcClient, SendsTheRequestTextAndReadsTheResult)
     EXPECT_FALSE(client.is_running());
 }
 
+// Counts the requests that reach the client's queue.
+std::atomic<int> queued{0};
+HANDLE eleven_queued = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+void CountQueued(LookupStage stage, const void*)
+{
+    if (stage == LookupStage::queued && ++queued == 11) SetEvent(eleven_queued);
+}
+
 TEST(HttpClient, RefusesTheTwelfthQueuedRequestAtOnce)
 {
     RpcHost host(L"127.0.0.64");
     RpcClient client;  // not started: requests stay queued
+    SetLookupTraceHook(CountQueued);
     std::atomic<int> finished{0};
     std::vector<std::thread> waiting;
     for (int i = 0; i < 11; ++i) {
@@ -141,9 +139,12 @@ TEST(HttpClient, RefusesTheTwelfthQueuedRequestAtOnce)
             ++finished;
         });
     }
-    Sleep(300);  // let all eleven enqueue
+    const DWORD all_queued = WaitForSingleObject(eleven_queued, 10000);
     std::string answer;
     EXPECT_FALSE(client.transact("GET / HTTP/1.1\r\n\r\n", 4000, answer));
+    SetLookupTraceHook(nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, all_queued);
+    EXPECT_EQ(11, queued.load());
     EXPECT_EQ(0, finished.load()) << "the twelfth must not wait for the others";
     for (auto& t : waiting) t.join();
     EXPECT_EQ(11, finished.load());

@@ -13,13 +13,14 @@ namespace {
 
 vpk::module test_module;
 
-std::string rank_of(RpcClient& client, const char* url, const char* uid)
+std::string rank_of(RpcClient& client, const char* url, const char* uid,
+                    const char* uagent = "Mozilla/4.0 (compatible; MSIE 7.0)")
 {
     JsonObject p;
     p.set("url", JsonString(url));
     p.set("ref", JsonString(""));
     p.set("uid", JsonString(uid));
-    p.set("uagent", JsonString("Mozilla/4.0 (compatible; MSIE 7.0)"));
+    p.set("uagent", JsonString(uagent));
     p.set("lang", JsonString("en-us"));
     JsonArray params;
     params.add(p);
@@ -42,6 +43,10 @@ TEST(RankExchange, TheServiceAnswersWhatTheClientReads)
     client.start();
 
     EXPECT_EQ("1,234", rank_of(client, "http://example.com/a?b=1", "{00000000-0000-0000-0000-000000000001}"));
+    // What needs escaping, ANSI-code-page bytes and control bytes reach the
+    // service as one readable call.
+    EXPECT_EQ("1,234", rank_of(client, "http://example.com/\"q\"\\x/\ty\xe9\x80", "{00000000-0000-0000-0000-000000000004}",
+                               "Mozilla/4.0 (caf\xe9\x01\x7f\r\n\b\f)"));
     // A host the service has never heard of has no rank; once seen, it ranks
     // behind the imported list.
     EXPECT_EQ("", rank_of(client, "http://never-seen.test/", "{00000000-0000-0000-0000-000000000002}"));

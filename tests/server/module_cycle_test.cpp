@@ -10,11 +10,12 @@
 #include <gtest/gtest.h>
 #include "CBrowser.h"
 #include "CHostWindows.h"
-#include "CPluginSite.h"
-#include "ServerDll.h"
+#include "support/RecordingSite.h"
+#include "support/SavedRegistryKey.h"
+#include "support/ServerDll.h"
 #include "ServerIds.h"
-#include "../rpc/scripted_server.h"
-#include "ProcessLogTestSupport.h"
+#include "support/scripted_server.h"
+#include "support/ProcessLogTestSupport.h"
 #include <atomic>
 
 namespace {
@@ -64,10 +65,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", 0, nullptr, 0,
-                                                 KEY_READ | KEY_WRITE, nullptr, &key_, nullptr));
-        RegSetValueExW(key_, L"HTTPRpcHost", 0, REG_SZ, reinterpret_cast<const BYTE*>(kHost),
-                       static_cast<DWORD>((wcslen(kHost) + 1) * sizeof(wchar_t)));
+        settings_.PutString(L"HTTPRpcHost", kHost);
         ASSERT_EQ(0, servertest::Regsvr32(L"/s"));
         ServerScript echo;
         echo.answer = ScriptedServer::answer_echoing_url;
@@ -75,8 +73,7 @@ protected:
         ASSERT_TRUE(windows_.Create());
         browser_ = zorvanhost::CBrowser::CreateTop(&windows_);
         windows_.SetBrowser(browser_.get());
-        site_ = zorvanhost::CPluginSite::Create(static_cast<IWebBrowser2*>(browser_.get()), windows_.Toolbar(),
-                                                nullptr, 0);
+        site_ = RecordingSite::Create(static_cast<IWebBrowser2*>(browser_.get()), windows_.Toolbar());
     }
 
     void TearDown() override
@@ -86,8 +83,6 @@ protected:
         windows_.Destroy();
         Pump(50);
         server_.reset();
-        RegDeleteValueW(key_, L"HTTPRpcHost");
-        RegCloseKey(key_);
         servertest::Regsvr32(L"/u /s");
         CoUninitialize();
     }
@@ -108,11 +103,11 @@ protected:
     }
 
     processlog_test::TestLogFile log_;
-    HKEY key_ = nullptr;
+    SavedRegistryKey settings_{HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks"};
     std::unique_ptr<ScriptedServer> server_;
     zorvanhost::CHostWindows windows_{zorvanhost::Arrangement::Classic};
     zorvanhost::ComPtr<zorvanhost::CBrowser> browser_;
-    zorvanhost::ComPtr<zorvanhost::CPluginSite> site_;
+    zorvanhost::ComPtr<RecordingSite> site_;
     ATL::CComPtr<IPlugin> plugin_;
 };
 
@@ -134,54 +129,6 @@ std::wstring PartText(HWND bar, int part)
     SendMessageW(bar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text));
     return text;
 }
-
-// A site whose SetValue, once armed, writes through a null pointer: a fault
-// raised in the host's code, called from the plug-in's worker.
-class FaultingSite final : public IPluginSite {
-public:
-    explicit FaultingSite(IPluginSite* inner) : inner_(inner) {}
-    std::atomic<bool> armed{true};
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IPluginSite) return E_NOINTERFACE;
-        *out = static_cast<IPluginSite*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    // The plug-in calls its site through the vtable only.
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP GetBrowser(IUnknown** browser) override { return inner_->GetBrowser(browser); }
-    STDMETHODIMP GetValue(BSTR name, BSTR* value) override { return inner_->GetValue(name, value); }
-    STDMETHODIMP GetToolbarWindow(LONG_PTR* window) override { return inner_->GetToolbarWindow(window); }
-    STDMETHODIMP SetValue(BSTR name, BSTR value) override
-    {
-        if (armed.exchange(false)) WriteThroughNull();
-        return inner_->SetValue(name, value);
-    }
-
-private:
-    // No handler of its own, nor in SetValue: nothing but the plug-in's own
-    // try block stands between the fault and the browser's end.
-    __attribute__((noinline)) static void WriteThroughNull()
-    {
-        int* nowhere = nullptr;
-        __asm__("" : "+r"(nowhere));  // or the compiler drops the store as undefined
-        *static_cast<volatile int*>(nowhere) = 1;
-    }
-
-    IPluginSite* inner_;
-};
 
 } // namespace
 
@@ -222,16 +169,15 @@ TEST_F(RegisteredPlugin, ALaterSubclasserKeepsTheLibraryLoadedUntilTheChainLetsU
 // ranks the next page.
 TEST_F(RegisteredPlugin, AFaultInTheHostsCodeIsLoggedAndTheNextPageIsRanked)
 {
-    // Outlives the test: a plug-in left behind by a failed check still calls it.
-    auto& faulting = *new FaultingSite(site_.get());
-    Create(&faulting);
+    site_->FaultOnNextSet();
+    Create(site_.get());
     ASSERT_TRUE(browser_->Navigate(L"http://fault.example/", L"http://fault.example/"));
     PumpUntil([&] { return log_.contains("EXCEPTION: "); });
     const std::string log = log_.text();
     const size_t at = log.find("EXCEPTION: ");
     ASSERT_NE(std::string::npos, at) << log;
     EXPECT_NE(std::string::npos, log.find("PublishRank", at)) << "the trace reaches the plug-in's frame\n" << log;
-    EXPECT_FALSE(faulting.armed);
+    EXPECT_FALSE(site_->FaultPending());
 
     EXPECT_TRUE(Ranked(L"http://after.example/"));
     ASSERT_EQ(S_OK, plugin_->Uninitialize());

@@ -4,8 +4,8 @@
 #include <ole2.h>
 #include <gtest/gtest.h>
 #include <algorithm>
-#include "RegistrySnapshot.h"
-#include "ServerDll.h"
+#include "support/RegistrySnapshot.h"
+#include "support/ServerDll.h"
 #include "ServerIds.h"
 #include "ZorvanToolbar.h"
 

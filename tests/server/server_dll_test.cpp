@@ -4,7 +4,7 @@
 #include <atlbase.h>
 #include <gtest/gtest.h>
 #include <string>
-#include "ServerDll.h"
+#include "support/ServerDll.h"
 #include "ServerIds.h"
 #include "ZorvanToolbar.h"
 

@@ -1,5 +1,5 @@
 #include "settings/RegistryKey.h"
-#include "SavedRegistryKey.h"
+#include "support/SavedRegistryKey.h"
 #include <gtest/gtest.h>
 #include <optional>
 #include <vector>

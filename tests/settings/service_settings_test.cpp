@@ -1,27 +1,32 @@
 #include "settings/ServiceSettings.h"
-#include "SavedRegistryKey.h"
+#include "support/SavedRegistryKey.h"
 #include <gtest/gtest.h>
 
 namespace {
 
 const wchar_t kMachineKey[] = L"SOFTWARE\\Zorvanworks";
 
-// Every field with the registry value that overrides it.
+// Every field with the registry value that overrides it and its default.
 const struct {
     const wchar_t* valueName;
     std::wstring ServiceSettings::*member;
+    const wchar_t* byDefault;
 } kFields[] = {
-    {L"ZorvanComUrl", &ServiceSettings::ZorvanComUrl},
-    {L"SownloaderFaqUrl", &ServiceSettings::SownloaderFaqUrl},
-    {L"SupportUrl", &ServiceSettings::SupportUrl},
-    {L"ContactUrl", &ServiceSettings::ContactUrl},
-    {L"LastVersionURL", &ServiceSettings::LastVersionURL},
-    {L"MsiUrl", &ServiceSettings::MsiUrl},
-    {L"FeedbackReportDownloadAttemptRoot", &ServiceSettings::FeedbackReportDownloadAttemptRoot},
-    {L"FeedbackReportDownloadAttempt", &ServiceSettings::FeedbackReportDownloadAttempt},
-    {L"RedirectUrlFmt", &ServiceSettings::RedirectUrlFmt},
-    {L"HTTPRpcHost", &ServiceSettings::HTTPRpcHost},
-    {L"HTTPRpcHostPort", &ServiceSettings::HTTPRpcHostPort},
+    {L"ZorvanComUrl", &ServiceSettings::ZorvanComUrl, L"http://www.zorvanworks.com/"},
+    {L"SownloaderFaqUrl", &ServiceSettings::SownloaderFaqUrl, L"http://support.zorvanworks.com/support/"},
+    {L"SupportUrl", &ServiceSettings::SupportUrl, L"http://support.zorvanworks.com/"},
+    {L"ContactUrl", &ServiceSettings::ContactUrl, L"http://contact.zorvanworks.com/"},
+    {L"LastVersionURL", &ServiceSettings::LastVersionURL,
+     L"http://www.zorvanworks.com/mediafetch/internet-explorer/version.ini"},
+    {L"MsiUrl", &ServiceSettings::MsiUrl, L"http://www.zorvanworks.com/mediafetch/internet-explorer/setup.msi"},
+    {L"FeedbackReportDownloadAttemptRoot", &ServiceSettings::FeedbackReportDownloadAttemptRoot,
+     L"http://support.zorvanworks.com/"},
+    {L"FeedbackReportDownloadAttempt", &ServiceSettings::FeedbackReportDownloadAttempt,
+     L"http://support.zorvanworks.com/?url=%s&userid=%s"},
+    {L"RedirectUrlFmt", &ServiceSettings::RedirectUrlFmt, L"http://www.zorvanworks.com/site/%s"},
+    // A bare host name: the client adds port 80 and the path itself.
+    {L"HTTPRpcHost", &ServiceSettings::HTTPRpcHost, L"rpc.zorvanworks.com"},
+    {L"HTTPRpcHostPort", &ServiceSettings::HTTPRpcHostPort, L"80"},
 };
 
 } // namespace
@@ -30,16 +35,12 @@ TEST(ServiceSettings, EachMachineValueOverridesItsOwnFieldAndIsReadAfresh)
 {
     SavedRegistryKey machine(HKEY_LOCAL_MACHINE, kMachineKey);
     SavedRegistryKey user(HKEY_CURRENT_USER, L"Software\\Zorvanworks");
-    const ServiceSettings defaults;
     // Without the machine key: the defaults, whatever the user's key holds.
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMachineKey);
     user.PutString(L"HTTPRpcHost", L"127.0.0.44");
     ServiceSettings s;
     s.Load();
-    for (const auto& f : kFields) EXPECT_EQ(defaults.*f.member, s.*f.member) << f.valueName;
-    // The RPC host is a bare name: the client adds port 80 and the path itself.
-    EXPECT_FALSE(defaults.HTTPRpcHost.empty());
-    EXPECT_EQ(std::wstring::npos, defaults.HTTPRpcHost.find_first_of(L":/ "));
+    for (const auto& f : kFields) EXPECT_EQ(f.byDefault, s.*f.member) << f.valueName;
 
     for (const auto& f : kFields) machine.PutString(f.valueName, std::wstring(L"set ") + f.valueName);
     s.Load();
@@ -55,5 +56,5 @@ TEST(ServiceSettings, EachMachineValueOverridesItsOwnFieldAndIsReadAfresh)
     EXPECT_EQ(L"80", later.HTTPRpcHostPort);
 
     s.LoadDefaults();
-    for (const auto& f : kFields) EXPECT_EQ(defaults.*f.member, s.*f.member) << f.valueName;
+    for (const auto& f : kFields) EXPECT_EQ(f.byDefault, s.*f.member) << f.valueName;
 }

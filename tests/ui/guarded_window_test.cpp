@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-#include "ProcessLogTestSupport.h"
+#include "support/ProcessLogTestSupport.h"
 #include "ui/ZorvanAtlWnd.h"
 #include "vpk/module.h"
 

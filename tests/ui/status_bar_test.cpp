@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 #include "CBrowser.h"
-#include "../settings/SavedRegistryKey.h"
+#include "support/SavedRegistryKey.h"
+#include "ui/CBalloonHelp.h"
 #include "ui/CSubclassedIEStatusBar.h"
 #include "settings/ZorvanRankIds.h"
 
@@ -41,15 +42,6 @@ void OnWorker(const std::function<void()>& work)
     CloseHandle(done);
 }
 
-// The browser's part: only what a navigation asked for matters here.
-class QuietView final : public zorvanhost::BrowserView {
-public:
-    void ShowStatus(const std::wstring&) override {}
-    void ShowPage(const std::wstring&) override {}
-    HWND FrameWindow() const override { return nullptr; }
-    void WakeForNavigation() override {}
-};
-
 // Stands in for whoever subclasses the bar besides us: counts double-clicks
 // that reach it and passes everything on.
 WNDPROC barProcedure = nullptr;
@@ -75,7 +67,7 @@ protected:
                                  nullptr, nullptr);
         ASSERT_TRUE(frame_);
         status_ = MakeBar();
-        browser_ = zorvanhost::CBrowser::CreateTop(&view_);
+        browser_ = zorvanhost::CBrowser::CreateTop(nullptr);  // no view: only navigations matter
     }
     void TearDown() override
     {
@@ -117,7 +109,6 @@ protected:
         return browser_->Location();
     }
 
-    QuietView view_;
     zorvanhost::ComPtr<zorvanhost::CBrowser> browser_;
     HWND frame_ = nullptr;
     HWND status_ = nullptr;
@@ -190,14 +181,8 @@ TEST_F(StatusBar, TheLabelShowsTheRankWhicheverThreadSetsIt)
 TEST_F(StatusBar, ADoubleClickOnThePaneOpensTheVendorsPageForTheSite)
 {
     SavedRegistryKey settings(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks");
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zorvanworks", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
     // Read as a format: "%%" is a percent sign, anything but "%s" stays.
-    const wchar_t format[] = L"http://rank.test/%s?p=100%%&q=%d";
-    RegSetValueExW(key, L"RedirectUrlFmt", 0, REG_SZ, reinterpret_cast<const BYTE*>(format), sizeof format);
-    RegCloseKey(key);
+    settings.PutString(L"RedirectUrlFmt", L"http://rank.test/%s?p=100%%&q=%d");
 
     barProcedure = Subclass(status_, CountingProc);
     doubleClicksPassedOn = 0;
@@ -284,46 +269,44 @@ TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
     Paint(pane);
     EXPECT_FALSE(OwnBalloon());
 
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kPluginKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    DWORD one = 1;
-    RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    const wchar_t* const flag = L"DisplayPostinstallBalloon";
+    const DWORD one = 1;
+    saved.Put(flag, REG_DWORD, &one, 4);
     Paint(pane);
     HWND balloon = OwnBalloon();
     ASSERT_TRUE(balloon);
     wchar_t title[64] = {};
     GetWindowTextW(balloon, title, 64);
     EXPECT_STREQ(title, L"Did you notice the ZorvanRank?");
-    // Its tip on the middle of the pane's top edge.
-    RECT paneRect = {}, balloonRect = {};
+    // Its tip on the middle of the pane's top edge: the window where the
+    // balloon's shape puts it for that anchor, the tail's tip on the anchor.
+    RECT paneRect = {}, balloonRect = {}, desktop = {};
     GetWindowRect(pane, &paneRect);
     GetWindowRect(balloon, &balloonRect);
-    EXPECT_GE((paneRect.left + paneRect.right) / 2, balloonRect.left);
-    EXPECT_LE((paneRect.left + paneRect.right) / 2, balloonRect.right);
-    DWORD flag = 7, size = sizeof flag;
-    EXPECT_EQ(RegQueryValueExW(key, L"DisplayPostinstallBalloon", nullptr, nullptr, reinterpret_cast<BYTE*>(&flag),
-                               &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(flag, 0u);
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    const POINT anchor = {(paneRect.left + paneRect.right) / 2, paneRect.top};
+    const CBalloonHelp::Shape_ shape = CBalloonHelp::ComputeShape(
+        {balloonRect.right - balloonRect.left, balloonRect.bottom - balloonRect.top}, anchor, desktop);
+    EXPECT_EQ(shape.origin.x, balloonRect.left);
+    EXPECT_EQ(shape.origin.y, balloonRect.top);
+    EXPECT_EQ(anchor.x, balloonRect.left + shape.tail[1].x);
+    EXPECT_EQ(anchor.y, balloonRect.top + shape.tail[1].y);
+    EXPECT_EQ(saved.Get(flag), (std::pair<DWORD, std::vector<BYTE>>{REG_DWORD, {0, 0, 0, 0}}));
     DestroyWindow(balloon);
 
     // Once per pane, and once per user: set again, later paints of this pane
     // and the first of a new one show nothing while the flag is 0 or not a
     // DWORD; a wrong type stays as it is.
-    RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    saved.Put(flag, REG_DWORD, &one, 4);
     Paint(pane);
     EXPECT_FALSE(OwnBalloon());
-    RegSetValueExW(key, L"DisplayPostinstallBalloon", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
+    saved.PutString(flag, L"1");
     CSubclassedIEStatusBar other;
     HWND otherBar = MakeBar();
     ASSERT_TRUE(other.AttachStatusBar(otherBar, browser_.get()));
     Paint(other.pane.m_hWnd);
     EXPECT_FALSE(OwnBalloon());
-    DWORD type = 0;
-    EXPECT_EQ(RegQueryValueExW(key, L"DisplayPostinstallBalloon", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    RegCloseKey(key);
+    EXPECT_EQ(saved.Get(flag).first, static_cast<DWORD>(REG_SZ));
 }
 
 // Refuses the creation of every rank label on this thread.

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
-#include "ProcessLogTestSupport.h"
+#include "support/ProcessLogTestSupport.h"
 #include "vpk/atl_module.h"
 
 namespace vpk_test {

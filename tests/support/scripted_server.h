@@ -53,7 +53,6 @@ public:
     // Waits up to timeout_ms for at least n requests.
     bool wait_for_requests(size_t n, DWORD timeout_ms);
     // Endless answers cut short by the client closing the connection.
-    size_t closed_by_client() const { return closed_by_client_; }
     bool wait_for_closed_by_client(size_t n, DWORD timeout_ms);
 
     static std::string answer_with_result(const std::string& result);
@@ -62,6 +61,9 @@ public:
     static std::string answer_echoing_url(const std::string& request);
     // Status line and headers for a body, without the empty line.
     static std::string head(size_t body_length);
+    // A header block that never ends: a long line again and again as fast as
+    // the network takes it, or one byte every drip_ms.
+    static ServerScript endless_header(DWORD drip_ms = 0);
 
 private:
     void serve();
@@ -78,3 +80,18 @@ private:
     std::vector<std::thread> workers_;
     std::thread acceptor_;
 };
+
+// The text of one member of a request's body, as sent.
+inline std::string Member(const std::string& request, const std::string& name)
+{
+    const std::string key = "\"" + name + "\":\"";
+    size_t at = request.find(key);
+    if (at == std::string::npos) return "<missing>";
+    at += key.size();
+    std::string value;
+    for (; at < request.size() && request[at] != '"'; ++at) {
+        if (request[at] == '\\' && at + 1 < request.size()) ++at;  // "\/" and the like
+        value += request[at];
+    }
+    return value;
+}

@@ -1,7 +1,9 @@
 // The toolbar host's site with a record of who called SetValue from which
-// thread, and a browser that can be swapped for any object.
+// thread and when, and a browser that can be swapped for any object.
 #pragma once
 #include "CPluginSite.h"
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@ public:
     struct Call {
         std::wstring name, value;
         DWORD thread;
+        std::chrono::steady_clock::time_point at;  // for benchmarks, which time the lookups
     };
 
     static zorvanhost::ComPtr<RecordingSite> Create(IUnknown* browser, HWND toolbar)
@@ -31,6 +34,23 @@ public:
     std::wstring Value(const wchar_t* name) { return inner_->Value(name); }
     // SetValue waits for this event (outside the record's lock) before it answers.
     void BlockOn(HANDLE event) { block_ = event; }
+    // Each SetValue of this name sets the event once it is recorded.
+    void SignalOn(const std::wstring& name, HANDLE event)
+    {
+        signal_name_ = name;
+        signal_ = event;
+    }
+    // The next SetValue writes through a null pointer before anything else:
+    // a fault raised in the host's code, with no handler of the host's own.
+    void FaultOnNextSet() { fault_ = true; }
+    bool FaultPending() const { return fault_; }
+    std::chrono::steady_clock::time_point LastAt(const wchar_t* name)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (auto c = calls_.rbegin(); c != calls_.rend(); ++c)
+            if (c->name == name) return c->at;
+        return {};
+    }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override
     {
@@ -74,10 +94,13 @@ public:
     STDMETHODIMP GetToolbarWindow(LONG_PTR* w) override { return inner_->GetToolbarWindow(w); }
     STDMETHODIMP SetValue(BSTR name, BSTR value) override
     {
+        if (fault_.exchange(false)) WriteThroughNull();
+        const auto at = std::chrono::steady_clock::now();
         {
             std::lock_guard<std::mutex> hold(lock_);
-            calls_.push_back({name ? name : L"", value ? value : L"", GetCurrentThreadId()});
+            calls_.push_back({name ? name : L"", value ? value : L"", GetCurrentThreadId(), at});
         }
+        if (signal_ && signal_name_ == (name ? name : L"")) SetEvent(signal_);
         if (block_) WaitForSingleObject(block_, INFINITE);
         return inner_->SetValue(name, value);
     }
@@ -89,12 +112,21 @@ public:
 private:
     explicit RecordingSite(zorvanhost::ComPtr<zorvanhost::CPluginSite> inner) : inner_(std::move(inner)) {}
     ~RecordingSite() = default;
+    __attribute__((noinline)) static void WriteThroughNull()
+    {
+        int* nowhere = nullptr;
+        __asm__("" : "+r"(nowhere));  // or the compiler drops the store as undefined
+        *static_cast<volatile int*>(nowhere) = 1;
+    }
 
     LONG refs_ = 1;
     zorvanhost::ComPtr<zorvanhost::CPluginSite> inner_;
     zorvanhost::ComPtr<IUnknown> other_;
     bool replaced_ = false;
     HANDLE block_ = nullptr;
+    std::wstring signal_name_;
+    HANDLE signal_ = nullptr;
+    std::atomic<bool> fault_{false};
     std::mutex lock_;
     std::vector<Call> calls_;
 };

@@ -1,4 +1,4 @@
-#include "RegistrySnapshot.h"
+#include "support/RegistrySnapshot.h"
 #include <objbase.h>
 #include <algorithm>
 #include <cstring>

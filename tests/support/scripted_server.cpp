@@ -1,4 +1,4 @@
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
@@ -164,6 +164,15 @@ std::string ScriptedServer::head(size_t body_length)
            std::to_string(body_length) + "\r\n";
 }
 
+ServerScript ScriptedServer::endless_header(DWORD drip_ms)
+{
+    ServerScript s;
+    s.sends = {{0, drip_ms ? "HTTP/1.1 200 OK\r\nX-Slow: " : "HTTP/1.1 200 OK\r\n"}};
+    s.endless = drip_ms ? std::string("z") : "X-Filler: " + std::string(4000, 'z') + "\r\n";
+    s.endless_pause_ms = drip_ms;
+    return s;
+}
+
 std::string ScriptedServer::answer_with_result(const std::string& result)
 {
     return "{\"version\":\"1.0\",\"code\":0,\"id\":1,\"result\":\"" + result + "\"}";
@@ -171,13 +180,5 @@ std::string ScriptedServer::answer_with_result(const std::string& result)
 
 std::string ScriptedServer::answer_echoing_url(const std::string& request)
 {
-    const std::string key = "\"url\":\"";
-    std::string url;
-    size_t at = request.find(key);
-    for (at = at == std::string::npos ? request.size() : at + key.size(); at < request.size() && request[at] != '"';
-         ++at) {
-        if (request[at] == '\\' && at + 1 < request.size()) ++at;  // "\/" and the like
-        url += request[at];
-    }
-    return answer_with_result(url);
+    return answer_with_result(Member(request, "url"));
 }

@@ -4,9 +4,9 @@
 #pragma once
 #include "CBrowser.h"
 #include "CHostWindows.h"
-#include "RecordingSite.h"
-#include "../rpc/scripted_server.h"
-#include "../settings/SavedRegistryKey.h"
+#include "support/RecordingSite.h"
+#include "support/scripted_server.h"
+#include "support/SavedRegistryKey.h"
 #include "plugin/CZorvanRankPluginImpl.h"
 #include "rpc/RpcClient.h"
 #include <gtest/gtest.h>
@@ -26,12 +26,26 @@ private:
     SavedRegistryKey user_{HKEY_CURRENT_USER, L"Software\\Zorvanworks"};
 };
 
+// Waits for the lookups posted to the object so far, taking what its worker
+// sends to this thread's windows meanwhile (the pane's label text), as a
+// browser's message loop would.
+inline void AwaitIdle(CZorvanRankPluginImpl& object, DWORD bound_ms = 15000)
+{
+    for (DWORD waited = 0; !object.Worker().wait_idle(5); waited += 5) {
+        ASSERT_LT(waited, bound_ms) << "the worker did not become idle";
+        MSG m;
+        PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 class PluginHost : public ::testing::Test {
 protected:
     static constexpr const char* kServiceAddress = "127.0.0.81";
 
-    explicit PluginHost(zorvanhost::Arrangement arrangement = zorvanhost::Arrangement::Classic)
-        : windows_(arrangement)
+    // rpcHost: where the client, built in SetUp, sends its calls.
+    explicit PluginHost(zorvanhost::Arrangement arrangement = zorvanhost::Arrangement::Classic,
+                        const wchar_t* rpcHost = L"127.0.0.81")
+        : registry_(rpcHost), windows_(arrangement)
     {
     }
 
@@ -76,17 +90,7 @@ protected:
         return plugin_->Initialize(reinterpret_cast<LONG_PTR>(windows_.Toolbar()),
                                    site ? site : site_.get());
     }
-    // Waits for the lookups posted so far, taking what the worker sends to
-    // this thread's windows meanwhile (the pane's label text), as a browser's
-    // message loop would.
-    void Drain()
-    {
-        for (int waited = 0; !object_->Worker().wait_idle(5); waited += 5) {
-            ASSERT_LT(waited, 15000) << "the worker did not become idle";
-            MSG m;
-            PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
-    }
+    void Drain() { AwaitIdle(*object_); }
     void Navigate(const std::wstring& url, const std::wstring& final = std::wstring())
     {
         ASSERT_TRUE(browser_->Navigate(url, final.empty() ? url : final));
@@ -96,7 +100,7 @@ protected:
     std::wstring RankText() { return std::wstring(object_->StatusBar().rankText().m_str); }
 
     zorvanhost::ComApartment com_;
-    RegistryScope registry_{L"127.0.0.81"};
+    RegistryScope registry_;
     zorvanhost::CHostWindows windows_;
     zorvanhost::ComPtr<zorvanhost::CBrowser> browser_;
     zorvanhost::ComPtr<RecordingSite> site_;
@@ -112,19 +116,4 @@ inline std::string Ascii(const wchar_t* text)
     std::string out;
     for (; text && *text; ++text) out += static_cast<char>(*text);
     return out;
-}
-
-// The text of one member of a request's body, as sent.
-inline std::string Member(const std::string& request, const std::string& name)
-{
-    const std::string key = "\"" + name + "\":\"";
-    size_t at = request.find(key);
-    if (at == std::string::npos) return "<missing>";
-    at += key.size();
-    std::string value;
-    for (; at < request.size() && request[at] != '"'; ++at) {
-        if (request[at] == '\\' && at + 1 < request.size()) ++at;  // "\/" and the like
-        value += request[at];
-    }
-    return value;
 }

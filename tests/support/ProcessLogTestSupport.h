@@ -70,10 +70,4 @@ private:
     std::wstring path_;
 };
 
-inline HRESULT CreateProcessLog(IProcessLog** log)
-{
-    return CoCreateInstance(CLSID_ProcessLog, nullptr, CLSCTX_INPROC_SERVER, IID_IProcessLog,
-                            reinterpret_cast<void**>(log));
-}
-
 }  // namespace processlog_test
