@@ -34,20 +34,6 @@ ServerScript NulInBody()
     return Answer(body);
 }
 
-// A header block of exactly 1 MiB, empty line included, and the body, sent
-// together.
-ServerScript HugeHeader()
-{
-    const std::string body = RankBody("1,234");
-    std::string head = ScriptedServer::head(body.size());
-    const std::string filler = "X-Filler: " + std::string(100, 'f') + "\r\n";
-    const size_t total = 1u << 20;
-    // Leaves room for a last line of at least "X-F:\r\n" before the empty line.
-    while (head.size() + filler.size() + 6 + 2 <= total) head += filler;
-    head += "X-F:" + std::string(total - head.size() - 8, 'f') + "\r\n";
-    return {false, false, {{0, head + "\r\n" + body}}};
-}
-
 struct Case {
     const char* name;
     bool listening;       // false: nothing on the address
@@ -66,11 +52,8 @@ const Case kCases[] = {
     {"EmptyLineAcrossTwoSends", true, Split(true), true, L"1,234"},
     {"NulInTheBody", true, NulInBody(), true, nullptr},
     {"GarbageThenClose", true, {false, false, {{0, "\x16\x03\x01\x02\xfe not an answer; no empty line follows\r\n"}}}, true, nullptr},
-    // Far past any rank answer: cut off, not read to its end.
-    {"OneMebibyteHeaderBlock", true, HugeHeader(), true, nullptr},
     // The client gives up on its own.
     {"EndlessHeaderBlock", true, ScriptedServer::endless_header(), true, nullptr},
-    {"SlowDrip", true, ScriptedServer::endless_header(500), true, nullptr},
     {"NumberResult", true, Answer(Body("5")), true, nullptr},
 };
 

@@ -29,7 +29,7 @@ protected:
 
     void TearDown() override
     {
-        for (auto& tab : tabs_) Close(*tab);
+        for (auto& tab : tabs_) tab->Close();
         for (auto& tab : tabs_) tab->windows.Destroy();
         tabs_.clear();
         rpc_.reset();
@@ -59,7 +59,6 @@ protected:
         return tab;
     }
     static void Open(Tab& tab) { ASSERT_EQ(S_OK, tab.Open()); }
-    static void Close(Tab& tab) { tab.Close(); }
 
     static std::wstring Page(int tab, int n)
     {
@@ -94,7 +93,7 @@ TEST_F(LifecycleStress, ReleasedWithLookupsQueuedAndInFlightLeavesItsSiteAlone)
     zorvanhost::ComPtr<RecordingSite> old_site = tab.site;
     vpk::unique_handle worker(OpenThread(SYNCHRONIZE, FALSE, tab.object->Worker().thread_id()));
     ASSERT_TRUE(worker.get());
-    Close(tab);
+    tab.Close();
     const size_t calls = old_site->Calls().size();
     // Whatever the worker still had queued, it is gone now, and said nothing more.
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.get(), kOutcomeMs));
@@ -131,7 +130,7 @@ TEST_F(LifecycleStress, ClientStoppedByOneObjectWhileAnotherLooksUp)
         if (in_flight) {
             ASSERT_TRUE(server_->wait_for_requests(before + 1, 5000));
         }
-        Close(a);
+        a.Close();
         AwaitOutcome(b);
         // Its rank, or "No rank" with the host's values left as they were.
         const std::wstring shown = Shown(b);
@@ -141,7 +140,7 @@ TEST_F(LifecycleStress, ClientStoppedByOneObjectWhileAnotherLooksUp)
         Navigate(b, Page(1, 2));
         AwaitOutcome(b);
         ExpectRanked(b, Page(1, 2));
-        Close(b);
+        b.Close();
     }
 }
 
@@ -154,7 +153,7 @@ TEST_F(LifecycleStress, SeveralObjectsComeAndGoWhileOthersLookUp)
         for (int i = 0; i < count; ++i) Navigate(*tabs_[i], Page(i, r));
         // One tab closes and opens again while the others' lookups run.
         Tab& churned = *tabs_[r % count];
-        Close(churned);
+        churned.Close();
         Open(churned);
     }
     for (auto& tab : tabs_) AwaitOutcome(*tab);

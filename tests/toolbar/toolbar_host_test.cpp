@@ -179,14 +179,4 @@ TEST_F(ToolbarHost, UninitializeAndReleaseHandEverythingBack)
     EXPECT_TRUE(run.Said("references left: site 0, browser 0, sinks 0")) << run.raw;
 }
 
-// GetBrowser's error record reaches the host through the plug-in, which is
-// then released without Uninitialize.
-TEST_F(ToolbarHost, AFailedInitializeHandsBackTheToolbarsError)
-{
-    HostRun run = RunHost(L"/nobrowser ZorvanRank.ZorvanRankPluginImpl");
-    EXPECT_EQ(3u, run.exit_code) << run.raw;
-    EXPECT_TRUE(run.Said("-> 0x8000FFFF (The toolbar has no browser.")) << run.raw;
-    EXPECT_FALSE(run.Said("Uninitialize")) << run.raw;
-}
-
 }  // namespace

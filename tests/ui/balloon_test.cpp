@@ -1,5 +1,3 @@
-// The balloon tooltip: where its tail points, its shape on the screen, how it
-// fades and closes, and that it lets go of its keyboard hook and its object.
 #include <gtest/gtest.h>
 #include "OwnBalloon.h"
 #include <string>
@@ -16,33 +14,20 @@ public:
     ~CCountedBalloon() override { ++destroyed; }
 };
 
-// Handles this thread's messages until the window is gone or the time is up.
+// Handles this thread's messages until the window is gone or the time is up;
+// with no time, what is queued now runs (what a sent click started) first.
 bool GoneWithin(HWND w, DWORD ms)
 {
-    DWORD start = GetTickCount();
-    while (IsWindow(w)) {
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+    for (const DWORD start = GetTickCount();;) {
         MSG m;
         while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&m);
             DispatchMessageW(&m);
         }
+        const DWORD elapsed = GetTickCount() - start;
+        if (!IsWindow(w) || elapsed >= ms) return !IsWindow(w);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
     }
-    return true;
-}
-
-// Handles what this thread has queued, then says whether the window is
-// still there: what a sent click would have started has run by then.
-bool StillThereOnceIdle(HWND w)
-{
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
-    }
-    return IsWindow(w) != FALSE;
 }
 
 BYTE Alpha(HWND w)
@@ -205,7 +190,7 @@ TEST_F(Balloon, TheCloseButtonClosesOnlyWhenReleasedOverIt)
     SendMessageW(balloon, WM_MOUSEMOVE, MK_LBUTTON, elsewhere);
     SendMessageW(balloon, WM_LBUTTONUP, 0, elsewhere);
     EXPECT_NE(GetCapture(), balloon);
-    EXPECT_TRUE(StillThereOnceIdle(balloon));
+    EXPECT_FALSE(GoneWithin(balloon, 0));
 
     SendMessageW(balloon, WM_LBUTTONDOWN, MK_LBUTTON, button);
     SendMessageW(balloon, WM_LBUTTONUP, 0, button);

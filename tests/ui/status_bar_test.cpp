@@ -1,7 +1,3 @@
-// The status bar taken over, on a real common-control status bar: the pane
-// gets its 80 pixels of part 2 whenever parts are set, the label shows the
-// rank whichever thread sets it, a double-click on the pane opens the
-// vendor's page for the site shown, and the bar is given back as it was.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>

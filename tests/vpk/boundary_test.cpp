@@ -13,13 +13,10 @@ class gone_log final : public IProcessLog {
 public:
     std::atomic<int> calls{0};
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    STDMETHODIMP QueryInterface(REFIID, void** out) override
     {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IProcessLog) return E_NOINTERFACE;
-        *out = static_cast<IProcessLog*>(this);
-        return S_OK;
+        if (out) *out = nullptr;
+        return gone();
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }

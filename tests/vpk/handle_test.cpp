@@ -10,11 +10,6 @@ bool is_open(HANDLE h)
     return GetHandleInformation(h, &flags) != 0;
 }
 
-HANDLE new_event()
-{
-    return CreateEventW(nullptr, TRUE, FALSE, nullptr);
-}
-
 }  // namespace
 
 TEST(handle, each_kind_reads_its_own_failure_value_as_empty)
@@ -36,7 +31,7 @@ TEST(handle, each_kind_reads_its_own_failure_value_as_empty)
 
 TEST(handle, a_handle_is_closed_once_by_its_last_owner)
 {
-    HANDLE a = new_event(), b = new_event();
+    HANDLE a = CreateEventW(nullptr, TRUE, FALSE, nullptr), b = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(a && b);
     {
         vpk::unique_event first(a);

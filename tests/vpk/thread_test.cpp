@@ -114,7 +114,6 @@ TEST(thread, a_thread_that_does_not_quit_is_killed_after_the_time_out)
     EXPECT_FALSE(worker.is_running());
 }
 
-// A thread that fails to start ends with the error as its exit code, detached.
 // The COM case: something on the thread (here the module's attach hook, in
 // real life a DLL's thread attach) has already joined the multithreaded
 // apartment, so the worker's own single-threaded CoInitialize fails.
