@@ -114,9 +114,10 @@ TEST(thread, a_thread_that_does_not_quit_is_killed_after_the_time_out)
     EXPECT_FALSE(worker.is_running());
 }
 
-// The COM case: something on the thread (here the module's attach hook, in
-// real life a DLL's thread attach) has already joined the multithreaded
-// apartment, so the worker's own single-threaded CoInitialize fails.
+// A start fails when on_start throws, or when something on the thread (here
+// the module's attach hook, in real life a DLL's thread attach) has already
+// joined the multithreaded apartment and the worker's own single-threaded
+// CoInitialize fails.
 TEST(thread, a_failing_start_is_rethrown_by_start)
 {
     for (bool with_log : {true, false}) {
