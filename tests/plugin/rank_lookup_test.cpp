@@ -2,6 +2,7 @@
 // service and what the answers make of the host's values and the status bar.
 #include "support/PluginHost.h"
 #include "settings/IdentityCache.h"
+#include "vpk/handle.h"
 #include <functional>
 
 namespace {
@@ -130,10 +131,8 @@ TEST_F(RankLookup, UninitializeReleasesALookupStuckOnTheNetwork)
     ASSERT_TRUE(server_->wait_for_requests(1, 5000));
 
     EXPECT_EQ(S_OK, plugin_->Uninitialize());
-    // The lookup ended within Uninitialize's wait, which gives up after
-    // 4096 ms: stopping the client ended the call (else the worker would sit
-    // in the call's own 10000 ms), and its "No rank" did not need this
-    // thread, which was waiting for it.
+    // Stopping the client ended the call within Uninitialize's wait, and
+    // its "No rank" did not need this thread, which was waiting for it.
     EXPECT_TRUE(object_->Worker().wait_idle(0));
     EXPECT_FALSE(rpc_->is_running());
     EXPECT_FALSE(object_->SinkAdvised());
@@ -181,24 +180,22 @@ TEST_F(RankLookup, ReleaseKillsAWorkerThatDoesNotFinishItsLookup)
     // Uninitialize stops waiting for it and the last release gives the worker
     // its 10000 ms, then kills it.
     ServeRank("5");
-    HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    site_->BlockOn(never);
+    vpk::unique_event never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    site_->BlockOn(never.get());
     ASSERT_EQ(S_OK, Initialize());
     ASSERT_TRUE(browser_->Navigate(L"http://stuck.example/", L"http://stuck.example/"));
     for (int i = 0; i < 500 && site_->Calls().empty(); ++i) Sleep(10);
     ASSERT_EQ(1u, site_->Calls().size());
 
-    HANDLE worker = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, object_->Worker().thread_id());
-    ASSERT_NE(nullptr, worker);
+    vpk::unique_handle worker(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, object_->Worker().thread_id()));
+    ASSERT_TRUE(worker);
     EXPECT_EQ(S_OK, plugin_->Uninitialize());  // gives up after its 4096 ms
     object_ = nullptr;
     plugin_.Release();  // the last reference
     DWORD code = 0;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker, 0));
-    ASSERT_TRUE(GetExitCodeThread(worker, &code));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.get(), 0));
+    ASSERT_TRUE(GetExitCodeThread(worker.get(), &code));
     EXPECT_EQ(1u, code) << "a worker that ended by itself exits with 0";
-    CloseHandle(worker);
-    CloseHandle(never);
 }
 
 // The identity values are kept between lookups, but a change of any of their

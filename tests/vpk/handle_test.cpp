@@ -14,13 +14,11 @@ bool is_open(HANDLE h)
 
 TEST(handle, each_kind_reads_its_own_failure_value_as_empty)
 {
-    EXPECT_FALSE(vpk::unique_handle());
     EXPECT_EQ(vpk::unique_handle().get(), nullptr);
-    EXPECT_FALSE(vpk::unique_file());
-    EXPECT_EQ(vpk::unique_file().get(), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(vpk::unique_file(INVALID_HANDLE_VALUE));
     EXPECT_FALSE(vpk::unique_file(nullptr));
-    EXPECT_FALSE(vpk::unique_socket());
     EXPECT_EQ(vpk::unique_socket().get(), INVALID_SOCKET);
+    EXPECT_FALSE(vpk::unique_socket(INVALID_SOCKET));
     // 0 is a socket number like any other, not "no socket".
     vpk::unique_socket zero(0);
     EXPECT_TRUE(zero);
