@@ -20,7 +20,7 @@
 using servertest::GuidText;
 using servertest::KeyExists;
 using servertest::Snapshot;
-using Lines = std::vector<std::wstring>;
+using servertest::Lines;
 
 namespace {
 

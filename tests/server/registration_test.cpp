@@ -13,7 +13,7 @@ using servertest::GuidText;
 using servertest::KeyExists;
 using servertest::Regsvr32;
 using servertest::Snapshot;
-using Lines = std::vector<std::wstring>;
+using servertest::Lines;
 
 namespace {
 

@@ -10,11 +10,12 @@
 
 namespace servertest {
 
+using Lines = std::vector<std::wstring>;
+
 // Lines for root\path and everything below it, each path relative to
 // root\path and starting with prefix; empty when the key does not exist.
 // view: 0 for the process's own, or KEY_WOW64_32KEY / KEY_WOW64_64KEY.
-std::vector<std::wstring> Snapshot(HKEY root, const std::wstring& path, const std::wstring& prefix,
-                                   REGSAM view = 0);
+Lines Snapshot(HKEY root, const std::wstring& path, const std::wstring& prefix, REGSAM view = 0);
 
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
 

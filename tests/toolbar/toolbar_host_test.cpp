@@ -157,26 +157,4 @@ TEST_F(ToolbarHost, EachNewTopLevelPageIsRankedAndHandedToTheToolbar)
     EXPECT_TRUE(run.Said("references left: site 0, browser 0, sinks 0")) << run.raw;
 }
 
-TEST_F(ToolbarHost, UninitializeAndReleaseHandEverythingBack)
-{
-    HostRun run = RunHost(ZORVANRANK_CLSID_TEXT
-                          L" navigate http://a.test/ wait 300 uninitialize navigate http://gap.test/"
-                          L" initialize wait 300 navigate http://c.test/ wait 300 release navigate http://after.test/");
-    ASSERT_EQ(0u, run.exit_code) << run.raw;
-    const std::vector<std::string> sinks = {
-        "Advise DWebBrowserEvents2 cookie 1", "Unadvise DWebBrowserEvents2 cookie 1",
-        "Advise DWebBrowserEvents2 cookie 2", "Unadvise DWebBrowserEvents2 cookie 2",
-    };
-    EXPECT_EQ(sinks, run.With("dvise DWebBrowserEvents2")) << run.raw;
-    // The page shown at the second Initialize is looked up; nothing reaches
-    // the plug-in between its Uninitialize and Initialize, or after its release.
-    const std::vector<std::string> urls = {
-        "SetValue ZorvanRankUrl=http://a.test/", "SetValue ZorvanRankUrl=http://gap.test/",
-        "SetValue ZorvanRankUrl=http://c.test/",
-    };
-    EXPECT_EQ(urls, run.With("SetValue ZorvanRankUrl=")) << run.raw;
-    EXPECT_TRUE(run.Said("Release -> 0")) << run.raw;
-    EXPECT_TRUE(run.Said("references left: site 0, browser 0, sinks 0")) << run.raw;
-}
-
 }  // namespace
