@@ -1,7 +1,7 @@
 #include "CZorvanRankModule.h"
 #include "vpk/boundary.h"
 #include "vpk/com_exception.h"
-#include "ZorvanToolbar.h"
+#include "vpk/handle.h"
 
 namespace {
 
@@ -20,22 +20,151 @@ private:
     LCID m_saved;
 };
 
-}  // namespace
-
-void CZorvanRankModule::RestoreToolbarInterfaces() noexcept
+void CheckStatus_(LSTATUS s)
 {
-    ATL::CComPtr<ITypeLib> toolbar;
-    if (FAILED(LoadRegTypeLib(LIBID_ZorvanToolbarLib, 1, 0, 0, &toolbar))) return;
-    ATL::CComBSTR path;
-    if (FAILED(QueryPathOfRegTypeLib(LIBID_ZorvanToolbarLib, 1, 0, 0, &path))) return;
-    if (ATL::AtlGetPerUserRegistration()) {
-        auto forUser = OleAut32Proc<ATL::_ATL_REGISTERTYPELIBFORUSER>("RegisterTypeLibForUser");
-        if (forUser) {
-            forUser(toolbar, path, nullptr);
-            return;
+    if (s != ERROR_SUCCESS) vpk::throw_hresult(HRESULT_FROM_WIN32(s));
+}
+
+// Where the scripts' HKEY_CLASSES_ROOT blocks go: the classes root
+// machine-wide, the user's own classes per user. Empty when not created and
+// not there.
+vpk::unique_hkey OpenClasses_(bool create)
+{
+    vpk::unique_hkey key;
+    LSTATUS s;
+    if (!ATL::AtlGetPerUserRegistration())
+        s = RegOpenKeyExW(HKEY_CLASSES_ROOT, nullptr, 0, KEY_READ | KEY_WRITE, key.put());
+    else if (create)
+        s = RegCreateKeyExW(
+            HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr);
+    else
+        s = RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ | KEY_WRITE, key.put());
+    if (s == ERROR_FILE_NOT_FOUND && !create) return key;
+    CheckStatus_(s);
+    return key;
+}
+
+// Removing what is already gone is no failure: unregistration may run twice,
+// or to undo a registration that stopped halfway.
+void DeleteTree_(HKEY parent, const std::wstring& name)
+{
+    LSTATUS s = RegDeleteTreeW(parent, name.c_str());
+    if (s != ERROR_FILE_NOT_FOUND) CheckStatus_(s);
+}
+
+// Removes parent\name when nothing is left below it but the keys named.
+void DeleteIfOnly_(HKEY parent, const std::wstring& name, std::initializer_list<const wchar_t*> allowed = {})
+{
+    {
+        vpk::unique_hkey key;
+        LSTATUS s = RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, key.put());
+        if (s == ERROR_FILE_NOT_FOUND) return;
+        CheckStatus_(s);
+        wchar_t sub[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD n = 256;
+            s = RegEnumKeyExW(key.get(), i, sub, &n, nullptr, nullptr, nullptr, nullptr);
+            if (s == ERROR_NO_MORE_ITEMS) break;
+            CheckStatus_(s);
+            bool ok = false;
+            for (const wchar_t* a : allowed) ok = ok || _wcsicmp(sub, a) == 0;
+            if (!ok) return;
         }
     }
-    ::RegisterTypeLib(toolbar, path, nullptr);
+    DeleteTree_(parent, name);
+}
+
+void SetText_(HKEY parent, const std::wstring& sub, const std::wstring& text)
+{
+    CheckStatus_(RegSetKeyValueW(
+        parent, sub.c_str(), nullptr, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+}
+
+// TypeLib\{id}\<major>.<minor> and, below it, <lcid>\<platform>: the names the
+// type library functions use, so that either can read what the other wrote.
+struct TypeLibKeys_ {
+    std::wstring version, file;
+};
+
+TypeLibKeys_ TypeLibKeyNames_(const TLIBATTR& a)
+{
+    wchar_t id[40];
+    StringFromGUID2(a.guid, id, 40);
+    wchar_t version[64], file[64];
+    swprintf(version, 64, L"TypeLib\\%ls\\%x.%x", id, a.wMajorVerNum, a.wMinorVerNum);
+    swprintf(file, 64, L"%lx\\%ls", static_cast<unsigned long>(a.lcid), a.syskind == SYS_WIN64 ? L"win64" : L"win32");
+    return {version, file};
+}
+
+// The view of the other architecture's build, or 0 where there is none.
+REGSAM OtherView_() noexcept
+{
+#ifdef _WIN64
+    return KEY_WOW64_32KEY;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+#endif
+}
+
+}  // namespace
+
+void CZorvanRankModule::RegisterOwnTypeLib()
+{
+    ATL::CComPtr<ITypeLib> lib;
+    std::wstring path, helpDir;
+    vpk::check_hresult(LoadOwnTypeLib(lib, path, helpDir));
+    TLIBATTR* attr = nullptr;
+    vpk::check_hresult(lib->GetLibAttr(&attr));
+    const TLIBATTR a = *attr;
+    lib->ReleaseTLibAttr(attr);
+    ATL::CComBSTR name, doc;
+    vpk::check_hresult(lib->GetDocumentation(-1, &name, &doc, nullptr, nullptr));
+    const TypeLibKeys_ keys = TypeLibKeyNames_(a);
+    vpk::unique_hkey classes = OpenClasses_(true);
+    SetText_(classes.get(), keys.version, doc ? doc.m_str : name.m_str);
+    SetText_(classes.get(), keys.version + L"\\" + keys.file, path);
+    SetText_(classes.get(), keys.version + L"\\FLAGS", std::to_wstring(a.wLibFlags));
+    SetText_(classes.get(), keys.version + L"\\HELPDIR", helpDir);
+}
+
+void CZorvanRankModule::UnregisterOwnTypeLib()
+{
+    ATL::CComPtr<ITypeLib> lib;
+    std::wstring path, helpDir;
+    vpk::check_hresult(LoadOwnTypeLib(lib, path, helpDir));
+    TLIBATTR* attr = nullptr;
+    vpk::check_hresult(lib->GetLibAttr(&attr));
+    const TLIBATTR a = *attr;
+    lib->ReleaseTLibAttr(attr);
+    vpk::unique_hkey classes = OpenClasses_(false);
+    if (!classes) return;
+    // Our platform's file only; the other build's entry keeps the version
+    // key, with its flags and help folder, alive.
+    const TypeLibKeys_ keys = TypeLibKeyNames_(a);
+    DeleteTree_(classes.get(), keys.version + L"\\" + keys.file);
+    const std::wstring lcid = keys.file.substr(0, keys.file.find(L'\\'));
+    DeleteIfOnly_(classes.get(), keys.version + L"\\" + lcid);
+    DeleteIfOnly_(classes.get(), keys.version, {L"FLAGS", L"HELPDIR"});
+    DeleteIfOnly_(classes.get(), keys.version.substr(0, keys.version.rfind(L'\\')));
+}
+
+bool CZorvanRankModule::OtherViewServesClass() const
+{
+    const REGSAM other = OtherView_();
+    if (!other) return false;
+    const HKEY root = ATL::AtlGetPerUserRegistration() ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    vpk::unique_hkey server;
+    if (RegOpenKeyExW(root, L"Software\\Classes\\CLSID\\" ZORVANRANK_CLSID_TEXT L"\\InprocServer32", 0,
+            KEY_QUERY_VALUE | other, server.put()) != ERROR_SUCCESS)
+        return false;
+    wchar_t named[MAX_PATH] = {};
+    DWORD size = sizeof named;
+    if (RegGetValueW(server.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, named, &size) != ERROR_SUCCESS)
+        return false;
+    // Where the views share the key, what it names is this library itself.
+    std::wstring own;
+    return FAILED(GetModulePath(own)) || _wcsicmp(own.c_str(), named) != 0;
 }
 
 CZorvanRankModule::CZorvanRankModule() = default;
@@ -60,27 +189,38 @@ BOOL WINAPI CZorvanRankModule::DllMain(HINSTANCE instance, DWORD reason, LPVOID 
 HRESULT CZorvanRankModule::DllRegisterServer() noexcept
 {
     SystemLocaleScope_ locale;
-    HRESULT hr = E_FAIL;
     try {
-        hr = CAtlDllModuleT::DllRegisterServer(TRUE);
+        HRESULT hr = CAtlDllModuleT::DllRegisterServer(FALSE);
+        if (SUCCEEDED(hr)) RegisterOwnTypeLib();
+        return hr;
     } catch (...) {
-        hr = vpk::caught_hresult();
+        return vpk::caught_hresult();
     }
-    RestoreToolbarInterfaces();
-    return hr;
 }
 
 HRESULT CZorvanRankModule::DllUnregisterServer() noexcept
 {
     SystemLocaleScope_ locale;
-    HRESULT hr = E_FAIL;
     try {
-        hr = CAtlDllModuleT::DllUnregisterServer(TRUE);
+        // While the other architecture's build still serves the class, the
+        // ProgIDs, the AppID and the toolbar's plug-in key are shared with
+        // it (one key for both registry views): only what is ours alone goes.
+        if (OtherViewServesClass()) {
+            vpk::unique_hkey classes = OpenClasses_(false);
+            if (classes) DeleteTree_(classes.get(), L"CLSID\\" ZORVANRANK_CLSID_TEXT);
+            UnregisterOwnTypeLib();
+            return S_OK;
+        }
+        // A type library that is not registered counts as unregistered, so
+        // that the AppID goes too after a registration that stopped before
+        // the library, and unregistering again finds nothing left to fail on.
+        HRESULT hr = UnregisterServer(FALSE);
+        if (SUCCEEDED(hr)) UnregisterOwnTypeLib();
+        if (SUCCEEDED(hr)) hr = UpdateRegistryAppId(FALSE);
+        return hr;
     } catch (...) {
-        hr = vpk::caught_hresult();
+        return vpk::caught_hresult();
     }
-    RestoreToolbarInterfaces();
-    return hr;
 }
 
 HRESULT CZorvanRankModule::DllInstall(BOOL install, LPCWSTR commandLine) noexcept

@@ -33,11 +33,14 @@ public:
     vpk::atl_module& support() noexcept { return m_support; }
 
 private:
-    // Our type library carries its own copy of IPlugin (widl cannot name the
-    // toolbar library's in a coclass), so registering or unregistering it
-    // rewrites HKCR\Interface\{IID_IPlugin}: the toolbar's registered library
-    // gets its interfaces back.
-    static void RestoreToolbarInterfaces() noexcept;
+    // Our type library's own key. The library also holds a copy of the
+    // toolbar's IPlugin (widl cannot name the toolbar library's in a
+    // coclass), so it is not handed to RegisterTypeLib, which would rewrite
+    // or delete the toolbar's interface keys for it.
+    void RegisterOwnTypeLib();
+    void UnregisterOwnTypeLib();
+    // Whether the build for the other registry view is registered too.
+    bool OtherViewServesClass() const;
 
     HINSTANCE m_hInstanceDll = nullptr;
     vpk::atl_module m_support;

@@ -1,10 +1,12 @@
 // Registration of ZorvanRank.dll: machine-wide through regsvr32, per user
-// through DllInstall, and what unregistration leaves.
+// through DllInstall, what unregistration leaves, and the toolbar's own
+// registration, which neither may change.
 #include <windows.h>
 #include <ole2.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include "support/RegistrySnapshot.h"
+#include "support/SavedRegistryKey.h"
 #include "support/ServerDll.h"
 #include "ServerIds.h"
 #include "ZorvanToolbar.h"
@@ -27,15 +29,27 @@ const std::wstring kClasses = L"Software\\Classes";
 // registers in the 32-bit view (WOW6432Node), the 64-bit one in the 64-bit view.
 #ifdef _WIN64
 const REGSAM kOwnView = KEY_WOW64_64KEY, kOtherView = KEY_WOW64_32KEY;
+const wchar_t kPlatform[] = L"win64";
 #else
 const REGSAM kOwnView = KEY_WOW64_32KEY, kOtherView = KEY_WOW64_64KEY;
+const wchar_t kPlatform[] = L"win32";
 #endif
+
+struct Scope_ {
+    const wchar_t* switches;  // regsvr32's
+    HKEY root, otherRoot;
+};
+const Scope_ kScopes[] = {{L"/s", HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER},
+                          {L"/s /n /i:user", HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}};
 
 // The class keys below a classes root, one group per top-level key.
 std::vector<std::pair<std::wstring, Lines>> ExpectedClasses()
 {
     const std::wstring progId = L"ZorvanRank.ZorvanRankPluginImpl.1", viProgId = L"ZorvanRank.ZorvanRankPluginImpl";
     const std::wstring cls = L"CLSID\\" + kClsid, appId = L"AppID\\" + kAppId, dll = L"AppID\\ZorvanRank.DLL";
+    const std::wstring path = servertest::ServerDllPath(), lib = L"TypeLib\\" + kLibId, v = lib + L"\\1.0";
+    // FLAGS 8: the library has a disk image (LIBFLAG_FHASDISKIMAGE), as
+    // RegisterTypeLib writes it.
     std::vector<std::pair<std::wstring, Lines>> groups = {
         {appId, {appId, appId + L"|(default)=sz:ZorvanRank"}},
         {dll, {dll, dll + L"|AppID=sz:" + kAppId}},
@@ -50,9 +64,13 @@ std::vector<std::pair<std::wstring, Lines>> ExpectedClasses()
          {cls, cls + L"|(default)=sz:ZorvanRankPluginImpl Class", cls + L"\\ProgID",
           cls + L"\\ProgID|(default)=sz:" + progId, cls + L"\\VersionIndependentProgID",
           cls + L"\\VersionIndependentProgID|(default)=sz:" + viProgId, cls + L"\\Programmable",
-          cls + L"\\InprocServer32", cls + L"\\InprocServer32|(default)=sz:" + servertest::ServerDllPath(),
+          cls + L"\\InprocServer32", cls + L"\\InprocServer32|(default)=sz:" + path,
           cls + L"\\InprocServer32|ThreadingModel=sz:Apartment", cls + L"\\TypeLib",
           cls + L"\\TypeLib|(default)=sz:" + kLibId}},
+        {lib,
+         {lib, v, v + L"|(default)=sz:ZorvanRank 1.0 Type Library", v + L"\\409", v + L"\\409\\" + kPlatform,
+          v + L"\\409\\" + kPlatform + L"|(default)=sz:" + path, v + L"\\FLAGS", v + L"\\FLAGS|(default)=sz:8",
+          v + L"\\HELPDIR", v + L"\\HELPDIR|(default)=sz:" + path.substr(0, path.rfind(L'\\'))}},
     };
     for (auto& g : groups) std::sort(g.second.begin(), g.second.end());
     return groups;
@@ -60,6 +78,7 @@ std::vector<std::pair<std::wstring, Lines>> ExpectedClasses()
 
 void ExpectRegistered(HKEY root)
 {
+    const HKEY otherRoot = root == HKEY_LOCAL_MACHINE ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     for (const auto& g : ExpectedClasses()) {
         EXPECT_EQ(g.second, Snapshot(root, kClasses + L"\\" + g.first, g.first, kOwnView));
         // Class keys are kept apart per view (ProgIDs and AppIDs are shared);
@@ -67,6 +86,7 @@ void ExpectRegistered(HKEY root)
         if (root == HKEY_LOCAL_MACHINE && g.first.rfind(L"CLSID\\", 0) == 0) {
             EXPECT_FALSE(KeyExists(root, kClasses + L"\\" + g.first, kOtherView)) << "other view: " << g.first.c_str();
         }
+        EXPECT_FALSE(KeyExists(otherRoot, kClasses + L"\\" + g.first)) << "other scope: " << g.first.c_str();
     }
     EXPECT_EQ((Lines{kPluginKey, kPluginKey + L"|(default)=sz:ZorvanRank plugin",
                      kPluginKey + L"|DisplayPostinstallBalloon=dword:00000001"}),
@@ -82,12 +102,21 @@ void ExpectUnregistered(HKEY root)
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID")) << "shared parents stay";
 }
 
-// The type library that IPlugin's interface key names.
-std::wstring PluginInterfaceLibrary()
+// The toolbar's registration: its type library and interface keys in both
+// classes roots and both views.
+Lines ToolbarRegistration()
 {
-    for (const auto& l : Snapshot(HKEY_CLASSES_ROOT, L"Interface\\" + GuidText(IID_IPlugin) + L"\\TypeLib", L""))
-        if (l.rfind(L"|(default)=sz:", 0) == 0) return l.substr(14);
-    return L"<none>";
+    Lines all;
+    for (const std::wstring& key : {L"TypeLib\\" + GuidText(LIBID_ZorvanToolbarLib),
+                                    L"Interface\\" + GuidText(IID_IPlugin), L"Interface\\" + GuidText(IID_IPluginSite)})
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+            for (REGSAM view : {kOwnView, kOtherView}) {
+                const std::wstring shown = (root == HKEY_CURRENT_USER ? L"HKCU " : L"HKLM ") +
+                                           std::wstring(view == kOwnView ? L"own " : L"other ") + key;
+                const Lines l = Snapshot(root, kClasses + L"\\" + key, shown, view);
+                all.insert(all.end(), l.begin(), l.end());
+            }
+    return all;
 }
 
 class RegistrationTest : public ::testing::Test {
@@ -109,27 +138,41 @@ protected:
     }
 };
 
-TEST_F(RegistrationTest, Regsvr32WritesTheClassAndUnregisterTakesItBack)
+TEST_F(RegistrationTest, RegistrationWritesOursAndUnregistrationTakesExactlyThatBack)
 {
-    const std::wstring toolbarLib = GuidText(LIBID_ZorvanToolbarLib);
-    ASSERT_EQ(toolbarLib, PluginInterfaceLibrary());  // the hosttlb fixture's registration
-    ASSERT_EQ(0, Regsvr32(L"/s"));
-    EXPECT_EQ(toolbarLib, PluginInterfaceLibrary()) << "the interface stays the toolbar's";
-    ExpectRegistered(HKEY_LOCAL_MACHINE);
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + kLibId + L"\\1.0"));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClasses + L"\\CLSID\\" + kClsid));
+    // The toolbar marshals IPlugin with a proxy of its own: what its type
+    // library alone would not write, so nothing may rewrite it from there.
+    const std::wstring proxy = kClasses + L"\\Interface\\" + GuidText(IID_IPlugin) + L"\\ProxyStubClsid32";
+    SavedRegistryKey toolbarProxy(HKEY_LOCAL_MACHINE, proxy);
+    toolbarProxy.PutString(nullptr, L"{8C1D5E2F-4A7B-4F63-9B2E-6D0A3F915C40}");
+    const Lines toolbar = ToolbarRegistration();
+    const std::wstring cls = kClasses + L"\\CLSID\\" + kClsid;
+    for (const auto& scope : kScopes) {
+        SCOPED_TRACE(testing::Message() << scope.switches);
+        // An older version's or another tool's leftovers below the class key
+        // would keep redirecting activation: registration starts it afresh.
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(scope.root, (cls + L"\\InprocHandler32").c_str(), nullptr, REG_SZ,
+                                                 L"ole32.dll", 20));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(scope.root, (cls + L"\\TreatAs").c_str(), nullptr, REG_SZ,
+                                                 GuidText(IID_IPlugin).c_str(), 78));
+        ASSERT_EQ(0, Regsvr32(scope.switches));
+        ExpectRegistered(scope.root);
 
-    // Again: one set of keys, and the balloon is due again.
-    const DWORD zero = 0;
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kPluginKey.c_str(), L"DisplayPostinstallBalloon",
-                                             REG_DWORD, &zero, sizeof zero));
-    ASSERT_EQ(0, Regsvr32(L"/s"));
-    ExpectRegistered(HKEY_LOCAL_MACHINE);
+        // Again: one set of keys, and the balloon is due again.
+        const DWORD zero = 0;
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kPluginKey.c_str(), L"DisplayPostinstallBalloon",
+                                                 REG_DWORD, &zero, sizeof zero));
+        ASSERT_EQ(0, Regsvr32(scope.switches));
+        ExpectRegistered(scope.root);
+        EXPECT_EQ(toolbar, ToolbarRegistration());
 
-    ASSERT_EQ(0, Regsvr32(L"/u /s"));
-    ExpectUnregistered(HKEY_LOCAL_MACHINE);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + kLibId));
-    EXPECT_EQ(toolbarLib, PluginInterfaceLibrary());
+        // Twice, as an uninstaller that runs again would: nothing left, no failure.
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(0, Regsvr32(std::wstring(L"/u ") + scope.switches)) << "unregistration " << i + 1;
+            ExpectUnregistered(scope.root);
+        }
+        EXPECT_EQ(toolbar, ToolbarRegistration());
+    }
 }
 
 TEST_F(RegistrationTest, OnlyTheWordUserSwitchesToPerUser)
@@ -142,41 +185,12 @@ TEST_F(RegistrationTest, OnlyTheWordUserSwitchesToPerUser)
         auto install = dll.proc<HRESULT(WINAPI*)(BOOL, LPCWSTR)>("DllInstall");
         ASSERT_EQ(S_OK, install(TRUE, c.first));
         ExpectRegistered(c.second ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE);
-        EXPECT_FALSE(KeyExists(c.second ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kClasses + L"\\CLSID\\" + kClsid));
         ASSERT_EQ(S_OK, install(FALSE, c.first));
         ExpectUnregistered(c.second ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE);
     }
 }
 
-TEST_F(RegistrationTest, UnregistrationKeepsKeysOthersPutUnderTheClass)
-{
-    // Another program's subkey below our class key: unregistration takes our
-    // values and subkeys and leaves the class key to hold theirs, while the
-    // plug-in key goes with everything below it.
-    const struct {
-        const wchar_t* switches;
-        HKEY root;
-    } kScopes[] = {{L"/s", HKEY_LOCAL_MACHINE}, {L"/s /n /i:user", HKEY_CURRENT_USER}};
-    const std::wstring cls = L"CLSID\\" + kClsid;
-    for (const auto& scope : kScopes) {
-        SCOPED_TRACE(testing::Message() << scope.switches);
-        ASSERT_EQ(0, Regsvr32(scope.switches));
-        const std::wstring foreign = kClasses + L"\\" + cls + L"\\Implemented Categories\\{00000000-0000-0000-0000-000000000001}";
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(scope.root, foreign.c_str(), L"Owner", REG_SZ, L"x", 4));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, (kPluginKey + L"\\Settings").c_str(), L"Owner",
-                                                 REG_SZ, L"x", 4));
-        ASSERT_EQ(0, Regsvr32(std::wstring(L"/u ") + scope.switches));
-        const std::wstring theirs = cls + L"\\Implemented Categories\\{00000000-0000-0000-0000-000000000001}";
-        Lines left = {cls, cls + L"|(default)=sz:ZorvanRankPluginImpl Class", cls + L"\\Implemented Categories",
-                      theirs, theirs + L"|Owner=sz:x"};
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(left, Snapshot(scope.root, kClasses + L"\\" + cls, cls));
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kPluginKey));
-        RegDeleteTreeW(scope.root, (kClasses + L"\\" + cls).c_str());
-    }
-}
-
-TEST_F(RegistrationTest, FailedInstallLeavesNoClassBehind)
+TEST_F(RegistrationTest, FailedInstallLeavesNothingBehind)
 {
     // Non-volatile keys cannot be made below a volatile one: the plug-in key,
     // written after the class keys, fails.
@@ -192,15 +206,8 @@ TEST_F(RegistrationTest, FailedInstallLeavesNoClassBehind)
                   dll.proc<HRESULT(WINAPI*)(BOOL, LPCWSTR)>("DllInstall")(TRUE, nullptr));
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, plugins.c_str());
-    for (const auto& g : ExpectedClasses()) {
-        // The AppID stays: unregistration only gets to it when the class's
-        // removal succeeds. Removed here, or the next test in this prefix finds it.
-        if (g.first.rfind(L"AppID\\", 0) == 0) {
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kClasses + L"\\" + g.first).c_str());
-            continue;
-        }
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, g.first)) << g.first.c_str();
-    }
+    ExpectUnregistered(HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(0, Regsvr32(L"/u /s")) << "and unregistering it again succeeds";
 }
 
 }  // namespace
