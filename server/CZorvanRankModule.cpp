@@ -96,6 +96,20 @@ TypeLibKeys_ TypeLibKeyNames_(const TLIBATTR& a)
     return {version, file};
 }
 
+// The file the class key names in a view of root's classes; empty when none.
+std::wstring ClassServer_(HKEY root, REGSAM view)
+{
+    vpk::unique_hkey server;
+    if (RegOpenKeyExW(root, L"Software\\Classes\\CLSID\\" ZORVANRANK_CLSID_TEXT L"\\InprocServer32", 0,
+            KEY_QUERY_VALUE | view, server.put()) != ERROR_SUCCESS)
+        return std::wstring();
+    wchar_t named[MAX_PATH] = {};
+    DWORD size = sizeof named;
+    if (RegGetValueW(server.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, named, &size) != ERROR_SUCCESS)
+        return std::wstring();
+    return named;
+}
+
 // The view of the other architecture's build, or 0 where there is none.
 REGSAM OtherView_() noexcept
 {
@@ -149,22 +163,18 @@ void CZorvanRankModule::UnregisterOwnTypeLib()
     DeleteIfOnly_(classes.get(), keys.version.substr(0, keys.version.rfind(L'\\')));
 }
 
-bool CZorvanRankModule::OtherViewServesClass() const
+bool CZorvanRankModule::ServedByAnotherFile(bool& ownKeyIsOurs) const
 {
+    std::wstring own;
+    vpk::check_hresult(GetModulePath(own));
+    const HKEY root = ATL::AtlGetPerUserRegistration() ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const std::wstring here = ClassServer_(root, 0);
+    ownKeyIsOurs = _wcsicmp(here.c_str(), own.c_str()) == 0;
+    if (!here.empty() && !ownKeyIsOurs) return true;
     const REGSAM other = OtherView_();
     if (!other) return false;
-    const HKEY root = ATL::AtlGetPerUserRegistration() ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-    vpk::unique_hkey server;
-    if (RegOpenKeyExW(root, L"Software\\Classes\\CLSID\\" ZORVANRANK_CLSID_TEXT L"\\InprocServer32", 0,
-            KEY_QUERY_VALUE | other, server.put()) != ERROR_SUCCESS)
-        return false;
-    wchar_t named[MAX_PATH] = {};
-    DWORD size = sizeof named;
-    if (RegGetValueW(server.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, named, &size) != ERROR_SUCCESS)
-        return false;
-    // Where the views share the key, what it names is this library itself.
-    std::wstring own;
-    return FAILED(GetModulePath(own)) || _wcsicmp(own.c_str(), named) != 0;
+    const std::wstring there = ClassServer_(root, other);
+    return !there.empty() && _wcsicmp(there.c_str(), own.c_str()) != 0;
 }
 
 CZorvanRankModule::CZorvanRankModule() = default;
@@ -202,12 +212,15 @@ HRESULT CZorvanRankModule::DllUnregisterServer() noexcept
 {
     SystemLocaleScope_ locale;
     try {
-        // While the other architecture's build still serves the class, the
-        // ProgIDs, the AppID and the toolbar's plug-in key are shared with
-        // it (one key for both registry views): only what is ours alone goes.
-        if (OtherViewServesClass()) {
+        // While another file (the other architecture's build) still serves
+        // the class, the ProgIDs, the AppID and the toolbar's plug-in key are
+        // shared with it: only what is ours alone goes. Where both views
+        // share the class key too (Wine's per-user classes), it is ours only
+        // while it names this library.
+        bool ownKeyIsOurs = false;
+        if (ServedByAnotherFile(ownKeyIsOurs)) {
             vpk::unique_hkey classes = OpenClasses_(false);
-            if (classes) DeleteTree_(classes.get(), L"CLSID\\" ZORVANRANK_CLSID_TEXT);
+            if (classes && ownKeyIsOurs) DeleteTree_(classes.get(), L"CLSID\\" ZORVANRANK_CLSID_TEXT);
             UnregisterOwnTypeLib();
             return S_OK;
         }

@@ -39,8 +39,10 @@ private:
     // or delete the toolbar's interface keys for it.
     void RegisterOwnTypeLib();
     void UnregisterOwnTypeLib();
-    // Whether the build for the other registry view is registered too.
-    bool OtherViewServesClass() const;
+    // Whether the class key of this scope names another file, in this
+    // library's view or the other architecture's; ownKeyIsOurs: whether the
+    // one in this view names this library.
+    bool ServedByAnotherFile(bool& ownKeyIsOurs) const;
 
     HINSTANCE m_hInstanceDll = nullptr;
     vpk::atl_module m_support;

@@ -1,7 +1,8 @@
 // The setup packages under msiexec: each scope writes what the DLL's own
 // registration writes, the plug-in can be created after an all-users install,
-// a newer package replaces an older one, and removal, a failing registration
-// and the wrong platform leave nothing behind but the user id.
+// a newer package replaces an older one, either architecture can be removed
+// alone, and removal, a failing registration and the wrong platform leave
+// nothing behind but the user id (the toolbar's registration included).
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include "support/RegistrySnapshot.h"
 #include "support/ServerDll.h"
@@ -238,13 +238,52 @@ protected:
             ASSERT_EQ(0u, RunProgram(L"\"" + regsvr32x86 + L"\" " + s.regsvr32Switches + L" \"" + dll32 + L"\""));
         }
         EXPECT_EQ(installed, Everything()) << "the package wrote what regsvr32 writes";
-        RunProgram(L"regsvr32.exe /u " + std::wstring(s.regsvr32Switches) + L" \"" + dll64 + L"\"");
-        if (with32_) RunProgram(L"\"" + regsvr32x86 + L"\" /u " + s.regsvr32Switches + L" \"" + dll32 + L"\"");
-        for (const auto& d : {Dir64(s), Dir32(s)}) {
+        // Either architecture goes on its own (the other order: by feature,
+        // in EitherArchitectureIsRemovedAlone).
+        EXPECT_EQ(0u, RunProgram(L"regsvr32.exe /u " + std::wstring(s.regsvr32Switches) + L" \"" + dll64 + L"\""));
+        if (with32_) {
+            ExpectServed(s, KEY_WOW64_32KEY, dll32);
+            EXPECT_EQ(0u, RunProgram(L"\"" + regsvr32x86 + L"\" /u " + s.regsvr32Switches + L" \"" + dll32 + L"\""));
+        }
+        // Inner folders first: the per-user 32-bit one is inside the 64-bit one.
+        for (const auto& d : {Dir32(s), Dir64(s)}) {
             DeleteFileW((d + L"\\ZorvanRank.dll").c_str());
             RemoveDirectoryW(d.c_str());
             RemoveDirectoryW((d + L"\\..").c_str());
         }
+        EXPECT_EQ(before_, Everything()) << "unregistration leaves the user id and nothing else";
+    }
+
+    // The class of one architecture is still whole: its server in its view,
+    // the ProgID and the toolbar's plug-in key (one for both views), and,
+    // where COM can create it here, an object made through the ProgID.
+    void ExpectServed(const Scope_& s, REGSAM view, const std::wstring& dll)
+    {
+        const std::wstring classes = L"Software\\Classes\\";
+        wchar_t server[MAX_PATH] = {};
+        DWORD size = sizeof server;
+        HKEY key = nullptr;
+        // Wine keeps one per-user classes key for both views.
+        const REGSAM classView = s.classesRoot == HKEY_CURRENT_USER ? 0 : view;
+        if (RegOpenKeyExW(s.classesRoot, (classes + L"CLSID\\" + kClsid + L"\\InprocServer32").c_str(), 0,
+                          KEY_READ | classView, &key) == ERROR_SUCCESS) {
+            RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, server, &size);
+            RegCloseKey(key);
+        }
+        EXPECT_EQ(0, _wcsicmp(dll.c_str(), server)) << server;
+        EXPECT_EQ((Lines{L"", L"\\CLSID", L"\\CLSID|(default)=sz:" + kClsid, L"\\CurVer",
+                         L"\\CurVer|(default)=sz:ZorvanRank.ZorvanRankPluginImpl.1",
+                         L"|(default)=sz:ZorvanRankPluginImpl Class"}),
+                  Snapshot(s.classesRoot, classes + L"ZorvanRank.ZorvanRankPluginImpl", L""));
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kPluginsKey + L"\\" + kClsid)) << "the toolbar still lists it";
+        if (!s.createThroughCom || view != KEY_WOW64_64KEY) return;
+        CLSID clsid = {};
+        IPlugin* plugin = nullptr;
+        EXPECT_EQ(S_OK, CLSIDFromProgID(L"ZorvanRank.ZorvanRankPluginImpl", &clsid));
+        EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin,
+                                         reinterpret_cast<void**>(&plugin)));
+        if (plugin) plugin->Release();
+        CoFreeUnusedLibrariesEx(0, 0);
     }
 
     static bool CreateDirectoryTree(const std::wstring& dir)
@@ -281,6 +320,24 @@ TEST_F(InstallerTest, NewerPackageReplacesTheOlderOne)
     EXPECT_EQ(before_, Everything());
 }
 
+TEST_F(InstallerTest, EitherArchitectureIsRemovedAlone)
+{
+    if (!with32_) GTEST_SKIP() << "this Windows runs no 32-bit programs";
+    // Machine-wide only: Wine keeps one per-user classes key for both views,
+    // so there the 32-bit registration, made last, replaced the 64-bit class
+    // (InstallCompareRemove removes the 64-bit one first by hand).
+    const Scope_& s = kAllUsers;
+    const std::wstring log = TempLog(L"zr-feature");
+    const std::wstring msi = L"/i \"" ZORVANRANK_MSI_X64 L"\" " + std::wstring(s.property);
+    ASSERT_EQ(0u, Msiexec(msi + L" " + Features(s), log)) << ReadLog(log);
+    ASSERT_EQ(0u, Msiexec(msi + L" REMOVE=" + s.features64, log)) << ReadLog(log);
+    ExpectServed(s, KEY_WOW64_32KEY, Dir32(s) + L"\\ZorvanRank.dll");
+    ASSERT_EQ(0u, Msiexec(msi + L" ADDLOCAL=" + s.features64 + L" REMOVE=" + s.features32, log)) << ReadLog(log);
+    ExpectServed(s, KEY_WOW64_64KEY, Dir64(s) + L"\\ZorvanRank.dll");
+    ASSERT_EQ(0u, Msiexec(L"/x \"" ZORVANRANK_MSI_X64 L"\"", log)) << ReadLog(log);
+    EXPECT_EQ(before_, Everything()) << "removing both leaves nothing";
+}
+
 TEST_F(InstallerTest, FailingRegistrationRollsBackAndSaysWhy)
 {
     // Non-volatile keys cannot be made below a volatile one: the plug-in
@@ -296,17 +353,9 @@ TEST_F(InstallerTest, FailingRegistrationRollsBackAndSaysWhy)
         const std::wstring log = TempLog(L"zr-failing");
         EXPECT_TRUE(Failed(Msiexec(L"/i \"" ZORVANRANK_MSI_X64 L"\" " + Features(s) + L" " + s.property, log)));
         EXPECT_TRUE(InstalledProducts(upgradeCode_).empty());
-        // Rolled back: no file, class or plug-in key. The AppID stays, as it
-        // does after a failed regsvr32: the DLL's unregistration removes it
-        // only once the class and the type library are gone, and the type
-        // library was never registered.
-        Lines was = withVolatileKey, now = Everything();
-        std::sort(was.begin(), was.end());
-        std::sort(now.begin(), now.end());
-        EXPECT_TRUE(std::includes(now.begin(), now.end(), was.begin(), was.end()));
-        Lines added;
-        std::set_difference(now.begin(), now.end(), was.begin(), was.end(), std::back_inserter(added));
-        for (const auto& l : added) EXPECT_NE(std::wstring::npos, l.find(L"\\AppID\\")) << l;
+        // Rolled back: nothing of ours is left, the AppID included, and the
+        // toolbar's registration is as it was.
+        EXPECT_EQ(withVolatileKey, Everything());
         const std::string text = ReadLog(log);
         const std::string action = std::string("RegisterDll64") + (s.classesRoot == HKEY_CURRENT_USER ? "User" : "Machine");
         // The log names the step that failed: the registration of this DLL.
@@ -314,9 +363,6 @@ TEST_F(InstallerTest, FailingRegistrationRollsBackAndSaysWhy)
         const size_t at = text.rfind(ended);
         ASSERT_NE(std::string::npos, at) << text;
         EXPECT_NE('1', text[at + ended.size()]) << text.substr(at, 80);
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-            for (const wchar_t* k : {L"Software\\Classes\\AppID\\" ZORVANRANK_APPID_TEXT, L"Software\\Classes\\AppID\\ZorvanRank.DLL"})
-                RegDeleteTreeW(root, k);
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, (kZorvanworks + L"\\IE Toolbar").c_str());
 }
