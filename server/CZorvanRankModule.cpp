@@ -123,7 +123,7 @@ REGSAM OtherView_() noexcept
 
 }  // namespace
 
-void CZorvanRankModule::RegisterOwnTypeLib()
+void CZorvanRankModule::UpdateOwnTypeLib(bool bRegister)
 {
     ATL::CComPtr<ITypeLib> lib;
     std::wstring path, helpDir;
@@ -132,30 +132,20 @@ void CZorvanRankModule::RegisterOwnTypeLib()
     vpk::check_hresult(lib->GetLibAttr(&attr));
     const TLIBATTR a = *attr;
     lib->ReleaseTLibAttr(attr);
-    ATL::CComBSTR name, doc;
-    vpk::check_hresult(lib->GetDocumentation(-1, &name, &doc, nullptr, nullptr));
     const TypeLibKeys_ keys = TypeLibKeyNames_(a);
-    vpk::unique_hkey classes = OpenClasses_(true);
-    SetText_(classes.get(), keys.version, doc ? doc.m_str : name.m_str);
-    SetText_(classes.get(), keys.version + L"\\" + keys.file, path);
-    SetText_(classes.get(), keys.version + L"\\FLAGS", std::to_wstring(a.wLibFlags));
-    SetText_(classes.get(), keys.version + L"\\HELPDIR", helpDir);
-}
-
-void CZorvanRankModule::UnregisterOwnTypeLib()
-{
-    ATL::CComPtr<ITypeLib> lib;
-    std::wstring path, helpDir;
-    vpk::check_hresult(LoadOwnTypeLib(lib, path, helpDir));
-    TLIBATTR* attr = nullptr;
-    vpk::check_hresult(lib->GetLibAttr(&attr));
-    const TLIBATTR a = *attr;
-    lib->ReleaseTLibAttr(attr);
-    vpk::unique_hkey classes = OpenClasses_(false);
+    vpk::unique_hkey classes = OpenClasses_(bRegister);
+    if (bRegister) {
+        ATL::CComBSTR name, doc;
+        vpk::check_hresult(lib->GetDocumentation(-1, &name, &doc, nullptr, nullptr));
+        SetText_(classes.get(), keys.version, doc ? doc.m_str : name.m_str);
+        SetText_(classes.get(), keys.version + L"\\" + keys.file, path);
+        SetText_(classes.get(), keys.version + L"\\FLAGS", std::to_wstring(a.wLibFlags));
+        SetText_(classes.get(), keys.version + L"\\HELPDIR", helpDir);
+        return;
+    }
     if (!classes) return;
     // Our platform's file only; the other build's entry keeps the version
     // key, with its flags and help folder, alive.
-    const TypeLibKeys_ keys = TypeLibKeyNames_(a);
     DeleteTree_(classes.get(), keys.version + L"\\" + keys.file);
     const std::wstring lcid = keys.file.substr(0, keys.file.find(L'\\'));
     DeleteIfOnly_(classes.get(), keys.version + L"\\" + lcid);
@@ -201,7 +191,7 @@ HRESULT CZorvanRankModule::DllRegisterServer() noexcept
     SystemLocaleScope_ locale;
     try {
         HRESULT hr = CAtlDllModuleT::DllRegisterServer(FALSE);
-        if (SUCCEEDED(hr)) RegisterOwnTypeLib();
+        if (SUCCEEDED(hr)) UpdateOwnTypeLib(true);
         return hr;
     } catch (...) {
         return vpk::caught_hresult();
@@ -221,14 +211,14 @@ HRESULT CZorvanRankModule::DllUnregisterServer() noexcept
         if (ServedByAnotherFile(ownKeyIsOurs)) {
             vpk::unique_hkey classes = OpenClasses_(false);
             if (classes && ownKeyIsOurs) DeleteTree_(classes.get(), L"CLSID\\" ZORVANRANK_CLSID_TEXT);
-            UnregisterOwnTypeLib();
+            UpdateOwnTypeLib(false);
             return S_OK;
         }
         // A type library that is not registered counts as unregistered, so
         // that the AppID goes too after a registration that stopped before
         // the library, and unregistering again finds nothing left to fail on.
         HRESULT hr = UnregisterServer(FALSE);
-        if (SUCCEEDED(hr)) UnregisterOwnTypeLib();
+        if (SUCCEEDED(hr)) UpdateOwnTypeLib(false);
         if (SUCCEEDED(hr)) hr = UpdateRegistryAppId(FALSE);
         return hr;
     } catch (...) {

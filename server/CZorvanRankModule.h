@@ -37,8 +37,7 @@ private:
     // toolbar's IPlugin (widl cannot name the toolbar library's in a
     // coclass), so it is not handed to RegisterTypeLib, which would rewrite
     // or delete the toolbar's interface keys for it.
-    void RegisterOwnTypeLib();
-    void UnregisterOwnTypeLib();
+    void UpdateOwnTypeLib(bool bRegister);
     // Whether the class key of this scope names another file, in this
     // library's view or the other architecture's; ownKeyIsOurs: whether the
     // one in this view names this library.
