@@ -9,7 +9,6 @@
 #include <ole2.h>
 #include <shlobj.h>
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include "support/RegistrySnapshot.h"
