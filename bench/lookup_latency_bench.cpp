@@ -14,7 +14,6 @@
 #include "rpc/RpcRequest.h"
 #include "settings/ClientIdentity.h"
 #include "settings/EscapeUrl.h"
-#include "settings/IdentityCache.h"
 #include "settings/RegistryKey.h"
 #include "vpk/atl_module.h"
 #include <winsock2.h>
@@ -379,7 +378,6 @@ int main(int argc, char** argv)
     // "request built" split up: the calls the lookup makes, one at a time.
     const std::wstring page = L"http://example.com/lookup/1";
     const std::pair<const char*, std::function<void()>> parts[] = {
-        {"identity values, kept (IdentityCache)", [] { IdentityCache::Instance().Current(); }},
         {"GetUserId", [] { SysFreeString(GetUserId()); }},
         {"GetUserAgent", [] { SysFreeString(GetUserAgent()); }},
         {"GetAcceptLanguage", [] { GetAcceptLanguage(); }},

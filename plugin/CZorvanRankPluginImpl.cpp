@@ -5,7 +5,6 @@
 #include "rpc/RpcRequest.h"
 #include "settings/ClientIdentity.h"
 #include "settings/EscapeUrl.h"
-#include "settings/IdentityCache.h"
 #include "vpk/boundary.h"
 #include "vpk/module.h"
 #include "vpk/com_exception.h"
@@ -78,6 +77,13 @@ void RunPendingSentMessages() noexcept
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
+// The plug-ins of the process between Initialize and Uninitialize (or their
+// release), counted under one lock with the stop that the last Uninitialize
+// makes: the RPC client is shared, and one tab closing must not cut off
+// another tab's lookup.
+vpk::critical_section initialisedLock;
+long initialisedPlugins = 0;
+
 ZorvanRpc::RpcClient& Rpc()
 {
     ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
@@ -110,6 +116,9 @@ void CZorvanRankPluginImpl::FinalRelease()
         // is ours, is destroyed.
         ReleaseStatusBar();
         creationHook_.reset();
+        // Released without Uninitialize: the client is left to the other
+        // plug-ins, or to the module's last unlock.
+        LeaveInitialised();
         worker_.shutdown(kShutdownTimeoutMs);
     } catch (...) {
         vpk::report_caught(false);
@@ -132,6 +141,11 @@ void CZorvanRankPluginImpl::Initialize(IPlugin_body_, HWND toolbarWindow, IPlugi
     }
     // A sink still advised, or no browser at all, fails here.
     vpk::check_hresult(DispEventAdvise(browser_));
+    if (!initialised_) {
+        vpk::critical_section_lock hold(initialisedLock);
+        ++initialisedPlugins;
+        initialised_ = true;
+    }
 
     // Makes the user id now if it is missing, before any lookup needs it.
     Own(GetUserId());
@@ -153,8 +167,16 @@ void CZorvanRankPluginImpl::Uninitialize(IPlugin_body_)
     // attaches again.
     ReleaseStatusBar();
     creationHook_.reset();
-    ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
-    if (client && client->is_running()) client->stop();
+    {
+        // Only the last plug-in of the process stops the client: another
+        // tab's lookup in flight would otherwise lose its answer. With none
+        // left, the thread goes now rather than idling until the module's
+        // last unlock.
+        vpk::critical_section_lock hold(initialisedLock);
+        LeaveInitialised();
+        ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
+        if (initialisedPlugins == 0 && client && client->is_running()) client->stop();
+    }
     // A lookup still waiting for the network is left to FinalRelease.
     worker_.wait_idle(kDrainTimeoutMs);
 }
@@ -256,6 +278,14 @@ bool CZorvanRankPluginImpl::StatusBarSearchDue()
     return false;
 }
 
+void CZorvanRankPluginImpl::LeaveInitialised() noexcept
+{
+    vpk::critical_section_lock hold(initialisedLock);
+    if (!initialised_) return;
+    initialised_ = false;
+    --initialisedPlugins;
+}
+
 void CZorvanRankPluginImpl::ReleaseStatusBar()
 {
     statusBar_.DetachStatusBar();
@@ -278,15 +308,15 @@ void CZorvanRankPluginImpl::RequestRank()
         ZorvanRpc::JsonObject params;
         params.set("url", ZorvanRpc::JsonString(EscapeUrl(page)));
         params.set("ref", ZorvanRpc::JsonString(EscapeUrl(referrer)));
-        const IdentityCache::Values identity = IdentityCache::Instance().Current();
-        params.set("uid",
-            ZorvanRpc::JsonString(vpk::to_ansi_one_byte_per_char(identity.userId.data(), identity.userId.size())));
-        params.set("uagent",
-            ZorvanRpc::JsonString(
-                vpk::to_ansi_one_byte_per_char(identity.userAgent.data(), identity.userAgent.size())));
-        params.set("lang",
-            ZorvanRpc::JsonString(
-                vpk::to_ansi_one_byte_per_char(identity.acceptLanguage.data(), identity.acceptLanguage.size())));
+        // Read afresh for every request: a kept copy would need to hear of
+        // every change to the keys behind them, and a change missed would go
+        // out stale in every request after it.
+        const std::wstring userId = Text(Own(GetUserId()));
+        const std::wstring userAgent = Text(Own(GetUserAgent()));
+        const std::wstring language = GetAcceptLanguage();
+        params.set("uid", ZorvanRpc::JsonString(vpk::to_ansi_one_byte_per_char(userId.data(), userId.size())));
+        params.set("uagent", ZorvanRpc::JsonString(vpk::to_ansi_one_byte_per_char(userAgent.data(), userAgent.size())));
+        params.set("lang", ZorvanRpc::JsonString(vpk::to_ansi_one_byte_per_char(language.data(), language.size())));
         ZorvanRpc::JsonArray array;
         array.add(params);
         std::string agent = vpk::to_thread_code_page(BuildIdentifier());

@@ -85,7 +85,12 @@ public:
     unsigned long StatusBarSearches() const noexcept { return searches_; }
 
 private:
+    // Counts this plug-in out of the process's initialised ones.
+    void LeaveInitialised() noexcept;
+
     HWND toolbarWindow_ = nullptr;
+    // Counted among the process's initialised plug-ins.
+    bool initialised_ = false;
     // The window thread's window creations, counted for the status bar
     // search: a bar this thread could take over appears only by one.
     vpk::unique_hhook creationHook_;

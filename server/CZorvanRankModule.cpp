@@ -236,8 +236,14 @@ HRESULT CZorvanRankModule::DllInstall(BOOL install, LPCWSTR commandLine) noexcep
     return hr;
 }
 
+// The count's transitions and the start and stop they bring are one step
+// under m_lifecycle: two tabs' first locks on their own threads would
+// otherwise both start the support module (one process log leaks), and a lock
+// arriving while the last unlock stops everything would find the count above
+// zero and skip the start, leaving a live plug-in with the module stopped.
 LONG CZorvanRankModule::Lock() noexcept
 {
+    vpk::critical_section_lock hold(m_lifecycle);
     if (GetLockCount() == 0) {
         // A failed initialize leaves the module uninitialised; the last
         // Unlock then skips the stop steps.
@@ -253,6 +259,7 @@ LONG CZorvanRankModule::Lock() noexcept
 
 LONG CZorvanRankModule::Unlock() noexcept
 {
+    vpk::critical_section_lock hold(m_lifecycle);
     if (GetLockCount() == 1) {
         if (m_support.initialized()) {
             try {
@@ -267,6 +274,8 @@ LONG CZorvanRankModule::Unlock() noexcept
                 vpk::report_caught();
             }
         }
+        // While the count is still 1: our own DllCanUnloadNow says no, so
+        // the code running this call is not unloaded under it.
         CoFreeUnusedLibrariesEx(0, 0);
     }
     return ATL::CComGlobalsThreadModel::Decrement(&m_nLockCnt);

@@ -6,6 +6,7 @@
 #include "server/resources/resource.h"
 #include "rpc/RpcClient.h"
 #include "vpk/atl_module.h"
+#include "vpk/handle.h"
 
 class CZorvanRankModule : public ATL::CAtlDllModuleT<CZorvanRankModule> {
 public:
@@ -44,6 +45,9 @@ private:
     bool ServedByAnotherFile(bool& ownKeyIsOurs) const;
 
     HINSTANCE m_hInstanceDll = nullptr;
+    // Held across each transition of the lock count and the start or stop
+    // it brings.
+    vpk::critical_section m_lifecycle;
     vpk::atl_module m_support;
     ZorvanRpc::RpcClient m_rpc;
 };

@@ -107,40 +107,26 @@ std::wstring ChooseUserAgent(const std::wstring& sessionAgent, const std::wstrin
     return sessionAgent.size() > browserAgent.size() ? sessionAgent : browserAgent;
 }
 
-UserAgentSource GetSessionUserAgent()
-{
-    // The buffer is zeroed and one byte longer than stated, so the text ends
-    // in a terminator whatever the call left in it.
-    char session[1024] = {};
-    DWORD sessionLength = 0;
-    const HRESULT hr = UrlMkGetSessionOption(URLMON_OPTION_USERAGENT, session, 1023, &sessionLength, 0);
-    // Wine's URL Moniker reports E_OUTOFMEMORY but fills the buffer: the text
-    // is looked at whatever the call returned.
-    return UserAgentSource{hr, vpk::from_thread_code_page_or_empty(session)};
-}
-
-UserAgentSource GetBrowserUserAgent()
-{
-    // Option 8 asks for the IE8 form of the user agent, which older browsers lack.
-    const DWORD option = GetBrowserVersion() >= 8 ? 8 : 0;
-    char browser[1024] = {};
-    DWORD browserSize = 1023;
-    const HRESULT hr = ObtainUserAgentString(option, browser, &browserSize);
-    return UserAgentSource{hr, vpk::from_thread_code_page_or_empty(browser)};
-}
-
-BSTR CombineUserAgents(const UserAgentSource& session, const UserAgentSource& browser)
-{
-    if (FAILED(session.hr) && FAILED(browser.hr)) vpk::throw_hresult(E_FAIL);
-    if (session.text.empty() && browser.text.empty()) vpk::throw_hresult(E_FAIL);
-    return AllocString(ChooseUserAgent(session.text, browser.text));
-}
-
 BSTR GetUserAgent()
 {
     // The browser's version is read first: without it there is no agent.
-    const UserAgentSource browser = GetBrowserUserAgent();
-    return CombineUserAgents(GetSessionUserAgent(), browser);
+    // Option 8 asks for the IE8 form of the user agent, which older browsers lack.
+    const DWORD option = GetBrowserVersion() >= 8 ? 8 : 0;
+    // The buffers are zeroed and one byte longer than stated, so each text
+    // ends in a terminator whatever the call left in it.
+    char session[1024] = {};
+    DWORD sessionLength = 0;
+    const HRESULT sessionHr = UrlMkGetSessionOption(URLMON_OPTION_USERAGENT, session, 1023, &sessionLength, 0);
+    char browser[1024] = {};
+    DWORD browserSize = 1023;
+    const HRESULT browserHr = ObtainUserAgentString(option, browser, &browserSize);
+    if (FAILED(sessionHr) && FAILED(browserHr)) vpk::throw_hresult(E_FAIL);
+    // Wine's URL Moniker reports E_OUTOFMEMORY but fills the buffer: the text
+    // is looked at whatever the call returned.
+    const std::wstring sessionText = vpk::from_thread_code_page_or_empty(session);
+    const std::wstring browserText = vpk::from_thread_code_page_or_empty(browser);
+    if (sessionText.empty() && browserText.empty()) vpk::throw_hresult(E_FAIL);
+    return AllocString(ChooseUserAgent(sessionText, browserText));
 }
 
 std::wstring GetAcceptLanguage()

@@ -199,7 +199,7 @@ public:
         return TRUE;
     }
 
-    HRESULT DllCanUnloadNow() noexcept { return this->GetLockCount() == 0 ? S_OK : S_FALSE; }
+    HRESULT DllCanUnloadNow() noexcept { return this->GetLockCount() == 0 && !this->CodeHeld() ? S_OK : S_FALSE; }
 
     HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept
     {

@@ -17,10 +17,10 @@
 // (kWindowPreviousProcProperty). When somebody subclassed it after us, we
 // cannot take our procedure out of the chain on detaching; calls that still
 // reach it then go on to that previous procedure instead of DefWindowProc,
-// so the window keeps working without us. Such a left-behind procedure holds
-// a lock on the module (kWindowOrphanProperty), so that the DLL is not
-// unloaded under it; the lock goes when the procedure leaves the chain: the
-// window is destroyed, or the procedure is the window's current one again.
+// so the window keeps working without us. Such a left-behind procedure
+// (kWindowOrphanProperty) keeps the DLL loaded, through the module's record
+// of code holders, until it leaves the chain: the procedure is the window's
+// current one again, or the window is gone (with or without WM_NCDESTROY).
 #pragma once
 #include "atldef.h"
 #include "atlcore.h"
@@ -357,7 +357,7 @@ public:
             if (uMsg == WM_NCDESTROY) {
                 ::RemovePropW(hWnd, kWindowPreviousProcProperty);
                 // Unloading happens later, in CoFreeUnusedLibraries, never
-                // under this frame: the lock keeps the count above zero.
+                // under this frame.
                 ReleaseOrphan(hWnd);
             }
             return result;
@@ -432,8 +432,10 @@ protected:
             ::RemovePropW(this->m_hWnd, kWindowPreviousProcProperty);
         } else if (m_pfnInstalled && !::GetPropW(this->m_hWnd, kWindowOrphanProperty) &&
                    ::SetPropW(this->m_hWnd, kWindowOrphanProperty, reinterpret_cast<HANDLE>(m_pfnInstalled))) {
-            // Still called through the later subclasser's chain: the code must stay.
-            if (_pAtlModule) _pAtlModule->Lock();
+            // Still called through the later subclasser's chain: the code must
+            // stay while the window exists. Unrecorded (out of memory), it
+            // stays for the process's life.
+            if (_pAtlModule && !_pAtlModule->AddCodeHolder(this->m_hWnd)) _pAtlModule->Lock();
         }
         ::RemovePropW(this->m_hWnd, kWindowObjectProperty);
         m_pfnSuperWindowProc = ::DefWindowProcW;
@@ -442,7 +444,7 @@ protected:
     static void ReleaseOrphan(HWND hWnd) noexcept
     {
         if (!::RemovePropW(hWnd, kWindowOrphanProperty)) return;
-        if (_pAtlModule) _pAtlModule->Unlock();
+        if (_pAtlModule) _pAtlModule->RemoveCodeHolder(hWnd);
     }
     WNDPROC CurrentProc() const noexcept
     {

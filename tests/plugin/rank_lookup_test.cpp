@@ -1,9 +1,10 @@
 // The plug-in in a host's tab: what each navigation sends to the rank
 // service and what the answers make of the host's values and the status bar.
 #include "support/PluginHost.h"
-#include "settings/IdentityCache.h"
 #include "vpk/handle.h"
+#include <atomic>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -198,8 +199,8 @@ TEST_F(RankLookup, ReleaseKillsAWorkerThatDoesNotFinishItsLookup)
     EXPECT_EQ(1u, code) << "a worker that ended by itself exits with 0";
 }
 
-// The identity values are kept between lookups, but a change of any of their
-// registry sources reaches the very next request.
+// A change of any of the identity values' registry sources reaches the very
+// next request.
 TEST_F(RankLookup, ChangedIdentityValuesReachTheNextRequest)
 {
     SavedRegistryKey browser(HKEY_LOCAL_MACHINE, kBrowserKey);
@@ -253,19 +254,28 @@ TEST_F(RankLookup, ChangedIdentityValuesReachTheNextRequest)
     EXPECT_EQ(1u + sizeof cases / sizeof cases[0], Requests().size());
 }
 
-// Nothing changed: the registry is not read again for the next lookups.
-TEST_F(RankLookup, UnchangedIdentityValuesAreNotReadAgain)
+// The user id rewritten over and over while pages are looked up, then once
+// more: whatever was missed meanwhile, the next request carries the last id.
+TEST_F(RankLookup, AnIdRewrittenWhileLookupsRunReachesTheNextRequest)
 {
+    SavedRegistryKey user(HKEY_CURRENT_USER, L"Software\\Zorvanworks");
     ServeRank("1");
     ASSERT_EQ(S_OK, Initialize());
-    Navigate(L"http://a.example/");
-    Navigate(L"http://b.example/");  // after the id Initialize may have written
-    const unsigned long reads = IdentityCache::Instance().Reads();
-    Navigate(L"http://c.example/");
-    Navigate(L"http://d.example/");
-    EXPECT_EQ(reads, IdentityCache::Instance().Reads());
-    ASSERT_EQ(4u, Requests().size());
-    EXPECT_EQ(Member(Requests()[1], "uagent"), Member(Requests()[3], "uagent"));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (unsigned n = 0; !stop; ++n) {
+            wchar_t id[64];
+            swprintf(id, 64, L"{%08X-0000-0000-0000-000000000000}", n);
+            RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Zorvanworks", nullptr, REG_SZ, id,
+                            static_cast<DWORD>((wcslen(id) + 1) * sizeof(wchar_t)));
+        }
+    });
+    for (int page = 0; page < 30; ++page) Navigate(L"http://busy.example/" + std::to_wstring(page));
+    stop = true;
+    writer.join();
+    user.PutString(nullptr, L"{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}");
+    Navigate(L"http://after.example/");
+    EXPECT_EQ("{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}", Member(Requests().back(), "uid"));
 }
 
 // The whole request for a page whose address holds a non-ASCII character, a

@@ -11,9 +11,10 @@ using zorvanhost::Arrangement;
 
 namespace {
 
-class StatusBarOfTheTab : public PluginHost, public ::testing::WithParamInterface<Arrangement> {
+// The tab's status bar as the user sees it: our pane in it, its parts.
+class TabWithBar : public PluginHost {
 protected:
-    StatusBarOfTheTab() : PluginHost(GetParam()) {}
+    explicit TabWithBar(Arrangement arrangement = Arrangement::Classic) : PluginHost(arrangement) {}
 
     HWND Pane() { return FindWindowExW(windows_.StatusBar(), nullptr, L"ZorvanRankStatusBarPane", nullptr); }
     std::wstring LabelText()
@@ -28,6 +29,11 @@ protected:
         SendMessageW(windows_.StatusBar(), SB_GETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
         return edges;
     }
+};
+
+class StatusBarOfTheTab : public TabWithBar, public ::testing::WithParamInterface<Arrangement> {
+protected:
+    StatusBarOfTheTab() : TabWithBar(GetParam()) {}
 };
 
 }  // namespace
@@ -192,4 +198,66 @@ TEST_F(StatusBarSearch, RunsAgainOnlyWhenTheWindowTreeCouldHaveChanged)
     plugin_->Uninitialize();
     plugin_.Release();
     object_ = nullptr;
+}
+
+namespace {
+
+// A plug-in that notes the thread its last release runs on.
+class ReleaseNotingPlugin : public CZorvanRankPluginImpl {
+public:
+    void FinalRelease()
+    {
+        releasedOn = GetCurrentThreadId();
+        CZorvanRankPluginImpl::FinalRelease();
+    }
+    static DWORD releasedOn;
+};
+DWORD ReleaseNotingPlugin::releasedOn = 0;
+
+class ReleasedElsewhere : public TabWithBar {};
+
+}  // namespace
+
+// The pane and the bar belong to the window thread, which is the plug-in's
+// apartment. A host thread that holds the last reference holds it through a
+// proxy, so the release itself comes back to the window thread, and the
+// bar is given back there.
+TEST_F(ReleasedElsewhere, TheLastReleaseFromAnotherThreadRunsOnTheWindowThread)
+{
+    const std::vector<int> browsers = Parts();
+    ServeRank("7");
+    ASSERT_TRUE(browser_->Navigate(L"http://a.example/", L"http://a.example/"));
+    ATL::CComObject<ReleaseNotingPlugin>* object = nullptr;
+    ASSERT_EQ(S_OK, ATL::CComObject<ReleaseNotingPlugin>::CreateInstance(&object));
+    ATL::CComPtr<IPlugin> plugin(object);
+    ASSERT_EQ(S_OK, plugin->Initialize(reinterpret_cast<LONG_PTR>(windows_.Toolbar()), site_.get()));
+    AwaitIdle(*object);
+    ASSERT_TRUE(Pane());
+
+    IStream* stream = nullptr;
+    ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(IID_IPlugin, plugin, &stream));
+    object = nullptr;
+    plugin.Release();
+    browser_->DisconnectSinks();
+    ReleaseNotingPlugin::releasedOn = 0;
+
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HRESULT unmarshalled = E_FAIL;
+    DWORD otherThread = 0;
+    std::thread other([&] {
+        otherThread = GetCurrentThreadId();
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        IPlugin* proxy = nullptr;
+        unmarshalled = CoGetInterfaceAndReleaseStream(stream, IID_IPlugin, reinterpret_cast<void**>(&proxy));
+        if (SUCCEEDED(unmarshalled)) proxy->Release();
+        CoUninitialize();
+        SetEvent(done);
+    });
+    PumpUntil(done);
+    other.join();
+    CloseHandle(done);
+    ASSERT_EQ(S_OK, unmarshalled);
+    EXPECT_EQ(GetCurrentThreadId(), ReleaseNotingPlugin::releasedOn) << "released on thread " << otherThread;
+    EXPECT_FALSE(Pane());
+    EXPECT_EQ(Parts(), browsers);
 }

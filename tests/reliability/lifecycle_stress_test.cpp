@@ -1,8 +1,8 @@
 // Plug-in objects coming and going while lookups run: released with lookups
 // queued and in flight, several objects in one process sharing the RPC
-// client, and that client stopped by one object's Uninitialize while another
-// looks up. Every lookup ends with an outcome, a released object's worker
-// leaves its site alone, and the next page is ranked.
+// client, and one object's Uninitialize while another looks up. Every
+// lookup ends with an outcome, a released object's worker leaves its site
+// alone, and the next page is ranked.
 #include "support/PluginHost.h"
 #include "support/PluginTab.h"
 #include "support/scripted_server.h"
@@ -106,9 +106,10 @@ TEST_F(LifecycleStress, ReleasedWithLookupsQueuedAndInFlightLeavesItsSiteAlone)
     ExpectRanked(tab, Page(0, 100));
 }
 
-// Object a's Uninitialize stops the client while b's lookup is in flight
-// (the service has its request) or has only just been posted.
-TEST_F(LifecycleStress, ClientStoppedByOneObjectWhileAnotherLooksUp)
+// Object a's Uninitialize while b's lookup is in flight (the service has its
+// request) or has only just been posted: the client they share goes on, and
+// b's page is ranked.
+TEST_F(LifecycleStress, OneObjectClosingLeavesAnothersLookupItsRank)
 {
     Serve(400);
     for (const bool in_flight : {true, false}) {
@@ -132,10 +133,7 @@ TEST_F(LifecycleStress, ClientStoppedByOneObjectWhileAnotherLooksUp)
         }
         a.Close();
         AwaitOutcome(b);
-        // Its rank, or "No rank" with the host's values left as they were.
-        const std::wstring shown = Shown(b);
-        EXPECT_TRUE(shown == Page(1, 1) || shown == L"No rank") << "shown: " << std::string(shown.begin(), shown.end());
-        EXPECT_EQ(shown == L"No rank" ? Page(1, 0) : Page(1, 1), b.site->Value(L"ZorvanRank"));
+        ExpectRanked(b, Page(1, 1));
 
         Navigate(b, Page(1, 2));
         AwaitOutcome(b);

@@ -17,6 +17,10 @@
 #include "support/scripted_server.h"
 #include "support/ProcessLogTestSupport.h"
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -122,6 +126,14 @@ LRESULT CALLBACK LaterSubclasser(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     return CallWindowProcW(later_previous, w, msg, wp, lp);
 }
 
+// One whose chain below it never hears WM_NCDESTROY, as when Windows destroys
+// a window because its thread ended.
+LRESULT CALLBACK LaterSubclasserKeepingTheEnd(HWND w, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_NCDESTROY) return 0;
+    return CallWindowProcW(later_previous, w, msg, wp, lp);
+}
+
 std::wstring PartText(HWND bar, int part)
 {
     wchar_t text[64] = L"";
@@ -129,6 +141,77 @@ std::wstring PartText(HWND bar, int part)
     SendMessageW(bar, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text));
     return text;
 }
+
+// A browser tab's thread of its own: a single-threaded apartment that runs
+// the jobs it is given one at a time. Two of them woken together race.
+class TabThread {
+public:
+    TabThread() : thread_([this] { Run(); }) {}
+    ~TabThread()
+    {
+        Post(nullptr);
+        thread_.join();
+    }
+    TabThread(const TabThread&) = delete;
+    TabThread& operator=(const TabThread&) = delete;
+
+    // An empty job ends the thread.
+    void Post(std::function<void()> job)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        job_ = std::move(job);
+        pending_ = true;
+        changed_.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [this] { return !pending_; });
+    }
+
+    // Jobs for the plug-in this thread holds.
+    void CreatePlugin()
+    {
+        Post([this] {
+            created_ = CoCreateInstance(kZorvanRankClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin,
+                                        reinterpret_cast<void**>(&plugin_));
+        });
+    }
+    void ReleasePlugin()
+    {
+        Post([this] { plugin_.Release(); });
+    }
+    HRESULT created() const { return created_; }
+
+private:
+    void Run()
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                changed_.wait(hold, [this] { return pending_; });
+                job = std::move(job_);
+            }
+            if (!job) break;
+            job();
+            std::lock_guard<std::mutex> hold(lock_);
+            pending_ = false;
+            changed_.notify_all();
+        }
+        plugin_.Release();
+        CoUninitialize();
+    }
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::function<void()> job_;
+    bool pending_ = false;
+    ATL::CComPtr<IPlugin> plugin_;
+    HRESULT created_ = E_FAIL;
+    std::thread thread_;
+};
 
 } // namespace
 
@@ -162,6 +245,26 @@ TEST_F(RegisteredPlugin, ALaterSubclasserKeepsTheLibraryLoadedUntilTheChainLetsU
     EXPECT_EQ(nullptr, GetModuleHandleW(L"ZorvanRank.dll")) << "still pinned after leaving the chain";
     SendMessageW(bar, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(L"on its own"));
     EXPECT_EQ(L"on its own", PartText(bar, 0));
+}
+
+// The window whose chain still holds our procedure goes without our
+// procedure hearing of it: the library may go all the same.
+TEST_F(RegisteredPlugin, AWindowGoneUnheardStillLetsTheLibraryGo)
+{
+    Create(site_.get());
+    ASSERT_TRUE(Ranked(L"http://unheard.example/"));
+    const HWND bar = windows_.StatusBar();
+    later_previous = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LaterSubclasserKeepingTheEnd)));
+    ASSERT_EQ(S_OK, plugin_->Uninitialize());
+    plugin_.Release();
+    browser_->DisconnectSinks();
+    CoFreeUnusedLibraries();
+    ASSERT_NE(nullptr, GetModuleHandleW(L"ZorvanRank.dll")) << "unloaded while its procedure is in the chain";
+
+    ASSERT_TRUE(DestroyWindow(bar));
+    CoFreeUnusedLibraries();
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"ZorvanRank.dll")) << "pinned by a window that is gone";
 }
 
 // A machine fault inside the host's SetValue, on the plug-in's worker: it
@@ -237,5 +340,45 @@ TEST_F(RegisteredPlugin, LastReleaseStopsTheRpcClientAndTheLogAndTheNextPluginSt
                                          reinterpret_cast<void**>(&outer)));
         EXPECT_EQ(CLASS_E_NOAGGREGATION, CoCreateInstance(byProgId, outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                                           reinterpret_cast<void**>(&inner)));
+    }
+}
+
+// Two tabs on threads of their own create their first plug-ins at the same
+// moment, release their last ones at the same moment, and one creates while
+// the other's release stops the module. Whenever a plug-in lives, the module
+// holds the process log; whenever none does, both libraries may go.
+TEST_F(RegisteredPlugin, TabsOnTwoThreadsStartAndStopTheModuleOnceEach)
+{
+    TabThread a, b;
+    auto both = [&](void (TabThread::*first)(), void (TabThread::*second)()) {
+        (a.*first)();
+        (b.*second)();
+        a.Wait();
+        b.Wait();
+    };
+    auto expectStopped = [&](const char* after) {
+        EXPECT_EQ(S_OK, CanUnload(L"ZorvanRank.dll")) << after;
+        EXPECT_EQ(S_OK, CanUnload(L"processlog.dll")) << after << ": a process log left behind";
+    };
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        both(&TabThread::CreatePlugin, &TabThread::CreatePlugin);
+        ASSERT_EQ(S_OK, a.created());
+        ASSERT_EQ(S_OK, b.created());
+        EXPECT_EQ(S_FALSE, CanUnload(L"ZorvanRank.dll"));
+        EXPECT_EQ(S_FALSE, CanUnload(L"processlog.dll")) << "two plug-ins live without the process log";
+        both(&TabThread::ReleasePlugin, &TabThread::ReleasePlugin);
+        expectStopped("both released together");
+
+        a.CreatePlugin();
+        a.Wait();
+        both(&TabThread::ReleasePlugin, &TabThread::CreatePlugin);
+        ASSERT_EQ(S_OK, b.created());
+        EXPECT_EQ(S_FALSE, CanUnload(L"ZorvanRank.dll"));
+        EXPECT_EQ(S_FALSE, CanUnload(L"processlog.dll")) << "created while the last one went: no process log";
+        b.ReleasePlugin();
+        b.Wait();
+        expectStopped("the second released");
+        if (HasFatalFailure() || HasNonfatalFailure()) break;
     }
 }
