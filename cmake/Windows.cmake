@@ -72,3 +72,19 @@ if(EXISTS /usr/src/googletest/CMakeLists.txt)
   target_compile_options(gtest_main PRIVATE -w)
   target_compile_options(gmock PRIVATE -w)
 endif()
+
+# zr_split_debug(<target>): the binary that ships keeps no DWARF and no symbol
+# table (Wine's dbghelp names nothing from a mingw symbol table, Windows' reads
+# neither); both go to <file>.debug beside it, named in a .gnu_debuglink
+# section. Wine's dbghelp follows that link from the binary's own folder, so a
+# build tree still gives names and lines; an installed copy has no .debug file
+# and reads no DWARF at its first stack trace: scripts/symbolize.sh names its
+# frames afterwards.
+find_program(ZR_OBJCOPY NAMES ${ZR_TRIPLE}-objcopy REQUIRED)
+function(zr_split_debug target)
+  set(file $<TARGET_FILE:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${ZR_OBJCOPY} --only-keep-debug ${file} ${file}.debug
+    COMMAND ${ZR_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
+    VERBATIM)
+endfunction()
