@@ -73,6 +73,9 @@ describe() { # debug file, hex address of the call site
   local text="" fn loc
   while IFS= read -r fn && IFS= read -r loc; do
     loc=${loc% (discriminator*}
+    # 32-bit names come back mangled, without their underscores, stdcall ones
+    # with their "@bytes".
+    if [[ ${fn%@[0-9]*} =~ ^_*(Z[A-Z].*)$ ]]; then fn=$(c++filt "_${BASH_REMATCH[1]}"); fi
     local file=${loc%:*} line=${loc##*:}
     [ "$file" = "??" ] || file=$(realpath -m --relative-base="$root" "$file")
     text+="${text:+ inlined into }$fn at $file:$line"
