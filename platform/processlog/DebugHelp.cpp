@@ -2,6 +2,8 @@
 
 #include "Module.h"
 
+#include <psapi.h>
+
 namespace processlog {
 namespace {
 
@@ -20,6 +22,41 @@ bool Find(HMODULE dll, const char* name, F& out) {
 #else
 #define PROCESSLOG_DBGHELP(name) name
 #endif
+
+// Wine's own DLLs carry their full DWARF: reading it for the frames that
+// every stack ends in (ntdll, kernel32, msvcrt) made the first trace cost
+// tens of MiB. The system's modules get their exports only, which is all
+// dbghelp finds for them on Windows without a symbol server; every other
+// module keeps whatever debug information it comes with.
+void ExportsOnlyForSystemModules(DWORD (WINAPI* set_options)(DWORD), DWORD options,
+                                 const ProcessLogDebugHelp& t) {
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    HMODULE modules[1024];
+    DWORD needed = 0;
+    if (!length || length >= MAX_PATH ||
+        !EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &needed))
+        return;
+    const DWORD count = needed / sizeof(HMODULE) < 1024 ? needed / sizeof(HMODULE) : 1024;
+    set_options(options | SYMOPT_PUBLICS_ONLY);
+    for (DWORD i = 0; i < count; ++i) {
+        wchar_t path[MAX_PATH];
+        const DWORD n = GetModuleFileNameW(modules[i], path, MAX_PATH);
+        if (n <= length || path[length] != L'\\' || _wcsnicmp(path, windows, length) != 0)
+            continue;
+        // A deferred module reads its symbols at its first lookup, and keeps them.
+        union {
+            IMAGEHLP_SYMBOL symbol;
+            char bytes[sizeof(IMAGEHLP_SYMBOL) + 256];
+        } buffer = {};
+        buffer.symbol.SizeOfStruct = sizeof(IMAGEHLP_SYMBOL);
+        buffer.symbol.MaxNameLength = 256;
+        ProcessLogAddress displacement = 0;
+        t.SymGetSymFromAddr(GetCurrentProcess(), reinterpret_cast<ProcessLogAddress>(modules[i]), &displacement,
+                            &buffer.symbol);
+    }
+    set_options(options);
+}
 
 void Load() {
     // dbghelp stays loaded and initialized until the process ends: the table
@@ -42,12 +79,14 @@ void Load() {
         return;
     Find(dll, "SymRefreshModuleList", t.RefreshModuleList);
     // Deferred: a module's symbols are read at its first lookup, not all at start.
-    set_options(SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES | SYMOPT_UNDNAME | SYMOPT_FAIL_CRITICAL_ERRORS);
+    const DWORD options = SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES | SYMOPT_UNDNAME | SYMOPT_FAIL_CRITICAL_ERRORS;
+    set_options(options);
     // Invading the process loads the symbols of every module already loaded;
     // Wine's dbghelp finds nothing without it. ERROR_INVALID_PARAMETER: the
     // process's symbols were initialized already, by another module.
     if (!initialize(GetCurrentProcess(), nullptr, TRUE) && GetLastError() != ERROR_INVALID_PARAMETER)
         return;
+    ExportsOnlyForSystemModules(set_options, options, t);
     t.loaded = TRUE;
     g_table = t;
 }
