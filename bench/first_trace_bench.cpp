@@ -111,24 +111,36 @@ void SymbolCosts(const std::wstring& dir)
     double at = WorkingSetMiB();
     auto step = [&](const char* what, const std::string& name) {
         const double now = WorkingSetMiB();
-        std::printf("  %-34s %+7.1f MiB\n", (what + name).c_str(), now - at);
+        std::printf("  %-42s %+7.1f MiB\n", (what + name).c_str(), now - at);
         at = now;
     };
-    SymSetOptions(SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES | SYMOPT_UNDNAME | SYMOPT_FAIL_CRITICAL_ERRORS);
+    // The client thread's stack ends in these: _beginthreadex started it.
+    const char* const wine_modules[] = {"ntdll.dll", "kernel32.dll", "msvcrt.dll"};
+    const DWORD options = SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES | SYMOPT_UNDNAME | SYMOPT_FAIL_CRITICAL_ERRORS;
+    // Exports only for the system's modules, as the process log reads them.
+    SymSetOptions(options | SYMOPT_PUBLICS_ONLY);
     if (!SymInitialize(GetCurrentProcess(), nullptr, TRUE)) return;
     step("start, the process invaded", "");
-    // The client thread's stack ends in these: _beginthreadex started it.
-    for (const char* name : {"ntdll.dll", "kernel32.dll", "msvcrt.dll"}) {
+    for (const char* name : wine_modules) {
         LookUp(reinterpret_cast<DWORD64>(GetModuleHandleA(name)));
-        step("Wine's ", name);
+        step("exports of Wine's ", name);
     }
+    SymSetOptions(options);
     for (const wchar_t* name : {L"ZorvanRank.dll", L"processlog.dll", L"zorvantoolbar.exe"}) {
         const std::wstring path = dir + L"\\" + name;
         // The host program would claim this program's own base.
         const DWORD64 at = name[0] == L'z' ? 0x30000000 : 0;
         const DWORD64 base = SymLoadModuleExW(GetCurrentProcess(), nullptr, path.c_str(), nullptr, at, 0, nullptr, 0);
         if (base) LookUp(base);
-        step("ours: ", std::string(name, name + wcslen(name)));
+        step("ours, whole: ", std::string(name, name + wcslen(name)));
+    }
+    SymCleanup(GetCurrentProcess());
+    // What the process log leaves alone: Wine's DLLs carry their DWARF.
+    if (!SymInitialize(GetCurrentProcess(), nullptr, TRUE)) return;
+    at = WorkingSetMiB();
+    for (const char* name : wine_modules) {
+        LookUp(reinterpret_cast<DWORD64>(GetModuleHandleA(name)));
+        step("(not read) DWARF of Wine's ", name);
     }
     SymCleanup(GetCurrentProcess());
 }
