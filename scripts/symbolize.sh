@@ -32,7 +32,7 @@ while IFS= read -r f; do
 done < <(find "${dirs[@]}" -name '*.debug' -type f 2>/dev/null | grep -v '/installer/' || true)
 
 tool() { # debug file, tool name (nm, addr2line, objdump): the matching binutils
-  case $(file -b "$1") in
+  case $(x86_64-w64-mingw32-objdump -f "$1") in
     *x86-64*) echo "x86_64-w64-mingw32-$2" ;;
     *) echo "i686-w64-mingw32-$2" ;;
   esac

@@ -10,7 +10,8 @@ fail() { echo "FAILED: $*"; exit 1; }
 rm -rf "$work" && mkdir -p "$work/ship"
 cp "$built" "$work/ship/"
 dll=$work/ship/$(basename "$built")
-objdump=$( [[ $(file -b "$dll") == *x86-64* ]] && echo x86_64-w64-mingw32-objdump || echo i686-w64-mingw32-objdump)
+objdump=i686-w64-mingw32-objdump
+[[ $(x86_64-w64-mingw32-objdump -f "$dll") != *x86-64* ]] || objdump=x86_64-w64-mingw32-objdump
 size=$(stat -c %s "$dll")
 echo "$(basename "$dll"): $size bytes, debug file $(stat -c %s "$built.debug") bytes"
 [ "$size" -le $((3 * 1024 * 1024)) ] || fail "more than 3 MiB"
