@@ -72,3 +72,20 @@ if(EXISTS /usr/src/googletest/CMakeLists.txt)
   target_compile_options(gtest_main PRIVATE -w)
   target_compile_options(gmock PRIVATE -w)
 endif()
+
+# zr_split_debug(<target>): the binary that ships keeps no DWARF and none of
+# its own symbols (Wine's dbghelp names nothing from a mingw symbol table,
+# Windows' reads neither); they go to <file>.debug beside it, named in a
+# .gnu_debuglink section. What --strip-unneeded leaves (the import symbols)
+# keeps the string table, where Wine reads that section's long name. Wine's
+# dbghelp follows the link from the binary's own folder, so a build tree
+# still gives names and lines; an installed copy has no .debug file and reads
+# no DWARF at its first stack trace: scripts/symbolize.sh names its frames.
+find_program(ZR_OBJCOPY NAMES ${ZR_TRIPLE}-objcopy REQUIRED)
+function(zr_split_debug target)
+  set(file $<TARGET_FILE:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${ZR_OBJCOPY} --only-keep-debug ${file} ${file}.debug
+    COMMAND ${ZR_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${file}.debug ${file}
+    VERBATIM)
+endfunction()

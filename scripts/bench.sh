@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and prints their figures: the pattern matcher natively
 # (against PCRE2 and std::regex); under Wine, the window thread's cost, the
-# rank lookup's latency stage by stage, the throughput of many tabs at once
-# and the process's resources over many lookups and plug-in lifecycles.
+# rank lookup's latency stage by stage, the throughput of many tabs at once,
+# the process's resources over many lookups and plug-in lifecycles, and the
+# host's memory at the first error of a session.
 #   ZR_BENCH_LOOKUPS / ZR_BENCH_CYCLES: how many for the resources (10000, 1000)
 #   ZR_ARCH: which build's programs run under Wine, x86_64 (default) or i686
 set -euo pipefail
@@ -44,5 +45,11 @@ run "window thread" window_thread_bench.exe
 run "rank lookup latency" lookup_latency_bench.exe 127.0.0.93 200
 run "throughput" throughput_bench.exe 8 100
 run "resources" resource_bench.exe 127.0.0.93 "${ZR_BENCH_LOOKUPS:-10000}" "${ZR_BENCH_CYCLES:-1000}"
+# The first error's memory: the binaries as they ship, without their .debug files.
+lean="$out/bench-first-trace/$arch_dir"
+rm -rf "$lean" && mkdir -p "$lean"
+cp "$out/$arch_dir/toolbar/zorvantoolbar.exe" "$out/$arch_dir/platform/processlog/processlog.dll" \
+   "$out/$arch_dir/server/ZorvanRank.dll" "$out/$arch_dir/plugin/host/ZorvanToolbar.tlb" "$lean/"
+run "first-trace memory" first_trace_bench.exe 127.0.0.94 "Z:$lean" 10
 echo "== goals"
 grep '^goal: ' "$goals" || echo "no goal lines"
