@@ -154,7 +154,7 @@ void CZorvanRankPluginImpl::Uninitialize(IPlugin_body_)
     ReleaseStatusBar();
     creationHook_.reset();
     ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
-    if (client && client->is_running()) client->stop();
+    if (client) client->stop();
     // A lookup still waiting for the network is left to FinalRelease.
     worker_.wait_idle(kDrainTimeoutMs);
 }
