@@ -327,8 +327,12 @@ TEST(HttpClient, StopsWhateverHoldsItAndServesAfterTheNextStart)
     EXPECT_TRUE(watch.released_by_client()) << "the killed thread's caller waited out its time-out";
     EXPECT_FALSE(client.is_running());
 
+    // Within the killed request's lifetime: its channel must not be what
+    // the new thread waits for.
+    watch.clear();
     client.ensure_running();
-    EXPECT_EQ("7", call_and_parse(client, 5000));
+    EXPECT_EQ("7", call_and_parse(client, 3000));
+    EXPECT_TRUE(watch.released_by_client()) << "the new thread waited for the killed thread's channel";
     SetEvent(let_go.get());
     client.stop();
     EXPECT_NO_THROW(client.stop());
