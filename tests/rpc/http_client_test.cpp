@@ -9,11 +9,9 @@
 #include "vpk/module.h"
 #include <gtest/gtest.h>
 #include <psapi.h>
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <thread>
 
 using namespace ZorvanRpc;
@@ -58,8 +56,8 @@ size_t PeakResidentBytes()
     return counters.PeakWorkingSetSize;
 }
 
-// Records the order of the lookup stages while it lives, and runs act on
-// the thread where each stage happens.
+// Watches the lookup stages while it lives: counts the callers' releases,
+// and runs act on the thread where each stage happens.
 class StageWatch {
 public:
     explicit StageWatch(std::function<void(LookupStage)> act = nullptr) : act_(std::move(act))
@@ -67,41 +65,23 @@ public:
         current_ = this;
         SetLookupTraceHook(&Note);
     }
-    ~StageWatch()
-    {
-        SetLookupTraceHook(nullptr);
-        current_ = nullptr;
-    }
-    void clear()
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        stages_.clear();
-    }
+    ~StageWatch() { SetLookupTraceHook(nullptr); }
+    void clear() { released_ = timed_out_ = 0; }
     // The callers since clear() were let go by the client, none by its own
     // time-out.
-    bool released_by_client()
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        return std::count(stages_.begin(), stages_.end(), LookupStage::released) > 0 &&
-               std::count(stages_.begin(), stages_.end(), LookupStage::timed_out) == 0;
-    }
+    bool released_by_client() const { return released_ > 0 && timed_out_ == 0; }
 
 private:
     static void Note(LookupStage stage, const void*)
     {
-        StageWatch* self = current_;
-        if (!self) return;
-        {
-            std::lock_guard<std::mutex> hold(self->lock_);
-            self->stages_.push_back(stage);
-        }
-        if (self->act_) self->act_(stage);
+        if (stage == LookupStage::released) ++current_->released_;
+        if (stage == LookupStage::timed_out) ++current_->timed_out_;
+        if (current_->act_) current_->act_(stage);
     }
 
-    static inline std::atomic<StageWatch*> current_{nullptr};
+    static inline StageWatch* current_ = nullptr;
     std::function<void(LookupStage)> act_;
-    std::mutex lock_;
-    std::vector<LookupStage> stages_;
+    std::atomic<int> released_{0}, timed_out_{0};
 };
 
 } // namespace
