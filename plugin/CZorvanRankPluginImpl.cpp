@@ -175,7 +175,7 @@ void CZorvanRankPluginImpl::Uninitialize(IPlugin_body_)
         vpk::critical_section_lock hold(initialisedLock);
         LeaveInitialised();
         ZorvanRpc::RpcClient* client = ZorvanRpc::RpcClient::instance();
-        if (initialisedPlugins == 0 && client && client->is_running()) client->stop();
+        if (initialisedPlugins == 0 && client) client->stop();
     }
     // A lookup still waiting for the network is left to FinalRelease.
     worker_.wait_idle(kDrainTimeoutMs);

@@ -41,7 +41,7 @@ HttpClient::HttpClient() : queue_limit_(10), channel_limit_(4), port_(80)
 HttpClient::~HttpClient()
 {
     try {
-        if (is_running()) stop();
+        stop();
     } catch (...) {
         // The thread base kills a thread that is still held.
     }
@@ -61,9 +61,16 @@ void HttpClient::ensure_running()
 
 void HttpClient::stop()
 {
+    // Decided under the lock that starts the thread: two tabs closing at once
+    // on their own threads both ask, and only the first has a thread to stop.
     vpk::critical_section_lock hold(start_lock_);
+    if (!is_running()) return;
     PostThreadMessageW(thread_id(), WM_HTTP_STOP, 0, 0);
     vpk::thread::shutdown(1000);
+    // A thread killed in a slow name lookup or probe never ran on_stop: its
+    // channels are still open and their callers would wait their whole
+    // time-out. The thread is gone now, so this thread may close them.
+    release_all();
 }
 
 bool HttpClient::enqueue(const message_ptr& message)
@@ -85,6 +92,7 @@ bool HttpClient::transact(const std::string& request, DWORD timeout_ms, std::str
     // Released when nothing is queued or in flight, not when this request
     // alone is done: concurrent callers finish together.
     const DWORD r = WaitForSingleObject(drained_.get(), timeout_ms);
+    if (r == WAIT_TIMEOUT) TraceLookup(LookupStage::timed_out, message.get());
     TraceLookup(LookupStage::released, message.get());
     if (r == WAIT_TIMEOUT) return false;
     if (r != WAIT_OBJECT_0) vpk::throw_last_error();
@@ -95,9 +103,20 @@ bool HttpClient::transact(const std::string& request, DWORD timeout_ms, std::str
 
 void HttpClient::on_start()
 {
-    wait_handles_.push_back(pending_.get());
-    set_event(drained_.get());
-    reset_event(pending_.get());
+    // A thread ended by shutdown's kill leaves its channels behind; their
+    // handles must not stay in the wait beside the new pending entry.
+    while (!open_channels_.empty()) close_channel(open_channels_.front());
+    channels_by_event_.clear();
+    wait_handles_.assign(1, pending_.get());
+    // Requests queued while no thread ran are served now rather than at the
+    // next call; their callers wait for them instead of being let go empty.
+    vpk::critical_section_lock lock(queue_lock_);
+    if (queue_.empty()) {
+        reset_event(pending_.get());
+        set_event(drained_.get());
+    } else {
+        set_event(pending_.get());
+    }
 }
 
 bool HttpClient::pump_messages()
@@ -105,7 +124,10 @@ bool HttpClient::pump_messages()
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (handle_message(msg)) continue;
-        if (msg.message == WM_QUIT) return false;
+        // Both end the loop, whichever comes first; on_stop then closes every
+        // channel and releases every caller. Acting on only one of them lost
+        // the other, and a lost quit ends in a kill.
+        if (msg.message == WM_QUIT || msg.message == WM_HTTP_STOP) return false;
         DispatchMessageW(&msg);
     }
     return true;
@@ -138,17 +160,7 @@ int HttpClient::run()
         const DWORD wait_ms = close_expired_channels();
         const DWORD count = static_cast<DWORD>(wait_handles_.size());
         const DWORD r = MsgWaitForMultipleObjects(count, wait_handles_.data(), FALSE, wait_ms, QS_ALLINPUT);
-        if (r == WAIT_OBJECT_0 + count) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == WM_HTTP_STOP) {
-                    close_all_channels();
-                    set_event(drained_.get());
-                    return 0;
-                }
-            }
-            continue;
-        }
+        if (r == WAIT_OBJECT_0 + count) continue;  // pump_messages takes them
         if (r == WAIT_TIMEOUT) {
             // Ten seconds without any event: nothing in flight is alive.
             if (wait_ms == kIdleMs) close_all_channels();
@@ -163,7 +175,9 @@ int HttpClient::run()
             }
             continue;
         }
-        channel_ptr channel = channels_by_event_[wait_handles_[r]];
+        const auto found = channels_by_event_.find(wait_handles_[r]);
+        if (found == channels_by_event_.end()) continue;
+        const channel_ptr channel = found->second;
         bool finished = true;
         try {
             finished = channel->on_network_event();
@@ -181,14 +195,23 @@ void HttpClient::process_queue()
                 return;
             }
             message_ptr message;
+            bool released = false;
             {
                 vpk::critical_section_lock lock(queue_lock_);
                 if (queue_.empty()) {
                     reset_event(pending_.get());
-                    return;
+                    // A request whose probe failed has no channel to close:
+                    // its caller is released here, at once, instead of after
+                    // its whole time-out.
+                    released = release_if_idle_locked();
+                } else {
+                    message = queue_.front();
+                    queue_.pop_front();
                 }
-                message = queue_.front();
-                queue_.pop_front();
+            }
+            if (!message) {
+                if (released) TraceLookup(LookupStage::drained, nullptr);
+                return;
             }
             TraceLookup(LookupStage::dequeued, message.get());
             // An unreachable server costs the probe, not a socket per request.
@@ -219,11 +242,31 @@ void HttpClient::process_queue()
     }
 }
 
+// The dropped requests' callers are let go now, unless other requests are
+// still in flight: they all wait for the last one.
 void HttpClient::drop_queue()
 {
-    vpk::critical_section_lock lock(queue_lock_);
-    queue_.clear();
-    ResetEvent(pending_.get());
+    bool released;
+    {
+        vpk::critical_section_lock lock(queue_lock_);
+        queue_.clear();
+        ResetEvent(pending_.get());
+        released = release_if_idle_locked();
+    }
+    if (released) TraceLookup(LookupStage::drained, nullptr);
+}
+
+// Under the queue lock, so that a request queued meanwhile cannot find its
+// caller released before its answer: enqueue resets the event under it too.
+bool HttpClient::release_if_idle_locked()
+{
+    if (!queue_.empty()) {
+        set_event(pending_.get());
+        return false;
+    }
+    if (!open_channels_.empty()) return false;
+    set_event(drained_.get());
+    return true;
 }
 
 void HttpClient::close_channel(const channel_ptr& given)
@@ -249,19 +292,14 @@ void HttpClient::close_channel(const channel_ptr& given)
             break;
         }
     }
-    bool queue_empty;
-    {
-        vpk::critical_section_lock lock(queue_lock_);
-        queue_empty = queue_.empty();
-    }
     // A wake-up left set while the queue is empty costs one look at it;
     // resetting it here could swallow that of a request queued meanwhile.
-    if (!queue_empty) {
-        set_event(pending_.get());
-    } else if (channels_by_event_.empty()) {
-        TraceLookup(LookupStage::drained, channel->message().get());
-        set_event(drained_.get());
+    bool released;
+    {
+        vpk::critical_section_lock lock(queue_lock_);
+        released = release_if_idle_locked();
     }
+    if (released) TraceLookup(LookupStage::drained, channel->message().get());
     // The socket is closed after the callers are released: its answer is
     // complete or failed by now, and under Wine the close is two trips to
     // the server that nobody needs to wait for.
@@ -270,15 +308,22 @@ void HttpClient::close_channel(const channel_ptr& given)
 
 void HttpClient::close_all_channels()
 {
-    while (wait_handles_.size() > 1) close_channel(channels_by_event_[wait_handles_[1]]);
+    while (!open_channels_.empty()) close_channel(open_channels_.front());
 }
 
 void HttpClient::on_stop()
 {
-    while (!open_channels_.empty()) close_channel(open_channels_.front());
+    release_all();
+}
+
+// Closes every channel, drops every queued request and releases their
+// callers; on the client's thread as it ends, or after it is gone.
+void HttpClient::release_all()
+{
+    close_all_channels();
+    channels_by_event_.clear();
     wait_handles_.clear();
     drop_queue();
-    set_event(drained_.get());
 }
 
 }  // namespace ZorvanRpc

@@ -25,7 +25,9 @@ public:
     // Starts the thread unless it runs; safe from any number of threads at
     // once (every tab's worker finds the client stopped at the same moment).
     void ensure_running();
-    // WM_HTTP_STOP, then shutdown with 1000 ms. Callers check is_running first.
+    // WM_HTTP_STOP, then shutdown with 1000 ms; nothing when the thread does
+    // not run. Every caller is released with false, even when the thread had
+    // to be killed.
     void stop();
     using vpk::thread::is_running;
     using vpk::thread::shutdown;
@@ -54,6 +56,8 @@ private:
     void close_all_channels();
     DWORD close_expired_channels();
     void drop_queue();
+    bool release_if_idle_locked();
+    void release_all();
 
     int queue_limit_;
     int channel_limit_;

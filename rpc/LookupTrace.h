@@ -14,7 +14,8 @@ enum class LookupStage {
     connected,  // client thread: the connection is up, sending starts
     sent,  // client thread: the whole request is out
     answered,  // client thread: the answer's header block has ended
-    drained,  // client thread: nothing is left in flight, callers are released
+    drained,  // client thread (or a stop after it): nothing is queued or in flight, callers are released
+    timed_out,  // plug-in worker: the wait for the answer ran out (released follows)
     released,  // plug-in worker: the wait for the answer has returned
     parsed,  // plug-in worker: the result is read out of the answer
     ranked,  // plug-in worker: the rank is handed to the host and status bar
@@ -23,7 +24,8 @@ enum class LookupStage {
 };
 
 // subject: the plug-in object for the worker's and window thread's stages,
-// the request's message for the client thread's and transact's.
+// the request's message for the client thread's and transact's (null for a
+// release that no channel's end brought about).
 typedef void (*LookupTraceHook)(LookupStage stage, const void* subject);
 
 inline std::atomic<LookupTraceHook>& LookupTraceHookSlot() noexcept

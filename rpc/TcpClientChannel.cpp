@@ -87,6 +87,7 @@ bool TcpClientChannel::start_sending()
     message_->complete = false;
     message_->answer.clear();
     message_->sent = 0;
+    message_->received = 0;
     return send_pending();
 }
 
@@ -106,6 +107,7 @@ bool TcpClientChannel::send_pending()
     m.complete = false;
     m.answer.clear();
     m.sent = 0;
+    m.received = 0;
     return receive();
 }
 
@@ -116,6 +118,7 @@ bool TcpClientChannel::receive()
         const int n = ::recv(socket_.get(), m.buffer, sizeof m.buffer - 1, 0);
         if (n > 0) {
             m.buffer[n] = '\0';
+            m.received += static_cast<uint32_t>(n);
             // Only the new bytes and the three before them can complete the
             // empty line: the search stays linear in the answer's length.
             const size_t from = m.answer.size() < 3 ? 0 : m.answer.size() - 3;
@@ -123,7 +126,10 @@ bool TcpClientChannel::receive()
             if (m.answer.find("\r\n\r\n", from) != std::string::npos) {
                 m.complete = true;
                 TraceLookup(LookupStage::answered, &m);
-            } else if (m.answer.size() > kAnswerLimit) {
+            } else if (m.received > kAnswerLimit) {
+                // Also bounds this loop: a service that sends faster than we
+                // read is cut within a few reads, so run() gets back to its
+                // other channels, its messages and the lifetime check.
                 vpk::throw_hresult(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), GUID_NULL,
                     L"The rank service's header block does not end within its limit.");
             }

@@ -20,6 +20,9 @@ public:
         std::string answer;
         bool complete = false;
         uint32_t sent = 0;
+        // Bytes read for the answer, NULs included: the answer limit counts
+        // these, as a stream of NULs never lengthens the answer text.
+        uint32_t received = 0;
         char buffer[4096];
     };
 

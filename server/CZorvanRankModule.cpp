@@ -263,7 +263,7 @@ LONG CZorvanRankModule::Unlock() noexcept
     if (GetLockCount() == 1) {
         if (m_support.initialized()) {
             try {
-                if (m_rpc.is_running()) m_rpc.stop();
+                m_rpc.stop();
                 m_support.detachThread();
             } catch (...) {
                 vpk::report_caught();

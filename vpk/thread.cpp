@@ -7,6 +7,10 @@
 
 namespace vpk {
 
+// A terminated thread is gone within milliseconds; the bound keeps a caller,
+// perhaps the browser's window thread, from waiting for ever if it is not.
+constexpr DWORD kKillWaitMs = 5000;
+
 // Lives on the starter's stack until the new thread signals it.
 struct thread::start_block_ {
     thread* self;
@@ -36,7 +40,12 @@ thread::~thread()
 
 void thread::start(int priority, bool single_threaded_apartment)
 {
-    if (handle_) throw_hresult(E_FAIL);
+    if (handle_) {
+        if (is_running()) throw_hresult(E_FAIL);
+        // It ended by itself (its run threw, its start failed) and nobody
+        // collected it: a start must still give a running thread.
+        finish(0);
+    }
     {
         critical_section_lock hold(lock_);
         stopped_ = false;
@@ -311,7 +320,9 @@ void thread::kill()
 {
     critical_section_lock hold(lock_);
     if (handle_) {
-        TerminateThread(handle_.get(), 1);
+        // Termination is asynchronous: whoever goes on to touch what the
+        // thread owned must find it gone.
+        if (TerminateThread(handle_.get(), 1)) WaitForSingleObject(handle_.get(), kKillWaitMs);
         id_ = 0;
         handle_.reset();
     }

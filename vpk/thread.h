@@ -43,7 +43,8 @@ public:
     thread& operator=(const thread&) = delete;
 
     // Starts the thread and returns once it is up; rethrows the thread's own
-    // error when it fails to start.
+    // error when it fails to start. A thread that has ended by itself is
+    // collected first; only a running one makes this fail.
     void start(int priority, bool single_threaded_apartment);
     void post(std::unique_ptr<action_> action);
     template <class F>
@@ -59,6 +60,7 @@ public:
     // Asks the loop to quit and waits timeout_ms; kills the thread after that.
     // Returns the thread's exit code (1 when killed).
     DWORD shutdown(DWORD timeout_ms);
+    // Terminates the thread and waits for it to be gone: on_stop does not run.
     void kill();
 
     DWORD thread_id() const noexcept { return id_; }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <psapi.h>
 #include <atomic>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -45,37 +46,88 @@ std::string call_and_parse(RpcClient& client, DWORD timeout_ms, bool* returned =
     return result;
 }
 
-size_t PrivateBytes()
+// The most the process has held resident (Wine fills this one; it leaves
+// PrivateUsage at 0). A peak, so an answer that grew and was freed counts.
+size_t PeakResidentBytes()
 {
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    return counters.PrivateUsage;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return counters.PeakWorkingSetSize;
 }
+
+// Watches the lookup stages while it lives: counts the callers' releases,
+// and runs act on the thread where each stage happens.
+class StageWatch {
+public:
+    explicit StageWatch(std::function<void(LookupStage)> act = nullptr) : act_(std::move(act))
+    {
+        current_ = this;
+        SetLookupTraceHook(&Note);
+    }
+    ~StageWatch() { SetLookupTraceHook(nullptr); }
+    void clear() { released_ = timed_out_ = 0; }
+    // The callers since clear() were let go by the client, none by its own
+    // time-out.
+    bool released_by_client() const { return released_ > 0 && timed_out_ == 0; }
+
+private:
+    static void Note(LookupStage stage, const void*)
+    {
+        if (stage == LookupStage::released) ++current_->released_;
+        if (stage == LookupStage::timed_out) ++current_->timed_out_;
+        if (current_->act_) current_->act_(stage);
+    }
+
+    static inline StageWatch* current_ = nullptr;
+    std::function<void(LookupStage)> act_;
+    std::atomic<int> released_{0}, timed_out_{0};
+};
 
 } // namespace
 
-// Answers whose header block never ends: one that floods, one that drips a
-// byte at a time. The caller here would wait a minute; the client itself
-// must give up on the channel, close it, and go on serving.
-TEST(HttpClient, AnAnswerWithoutEndIsCutOffAndTheNextCallIsServed)
+// A service that is down, or answers with a header block that never ends:
+// the client gives up on the request by itself and lets its caller go
+// (the floods well within the caller's time-out, which is shorter than a
+// channel's lifetime), then goes on serving.
+TEST(HttpClient, AFailedRequestReleasesItsCallerAndTheNextCallIsServed)
 {
     RpcHost host(L"127.0.0.67");
     RpcClient client;
     client.start();
-    for (const DWORD drip_ms : {0u, 250u}) {
-        SCOPED_TRACE(drip_ms ? "drip" : "flood");
+    ServerScript nul_flood = ScriptedServer::endless_header();
+    nul_flood.endless = std::string(4000, '\0');
+    const struct {
+        const char* what;
+        bool listening;
+        ServerScript script;
+        DWORD timeout_ms;
+    } rows[] = {
+        {"nothing listens", false, {}, 4000},
+        {"flood", true, ScriptedServer::endless_header(), 4000},
+        {"flood of NUL bytes", true, nul_flood, 4000},
+        {"drip", true, ScriptedServer::endless_header(250), 60000},
+    };
+    StageWatch watch;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
         {
-            ScriptedServer server("127.0.0.67", ScriptedServer::endless_header(drip_ms));
-            const size_t before = PrivateBytes();
+            std::unique_ptr<ScriptedServer> server;
+            if (row.listening) server.reset(new ScriptedServer("127.0.0.67", row.script));
+            const size_t before = PeakResidentBytes();
+            ASSERT_GT(before, 0u) << "no reading of the process's memory";
+            watch.clear();
             bool returned = true;
-            EXPECT_EQ("", call_and_parse(client, 60000, &returned));
+            EXPECT_EQ("", call_and_parse(client, row.timeout_ms, &returned));
             EXPECT_FALSE(returned);
-            EXPECT_TRUE(server.wait_for_closed_by_client(1, 10000)) << "the client never closed the channel";
-            // The answer is cut at a few KiB; the flood alone would have
+            EXPECT_TRUE(watch.released_by_client()) << "the caller waited out its time-out";
+            if (server) {
+                EXPECT_TRUE(server->wait_for_closed_by_client(1, 10000)) << "the client never closed the channel";
+            }
+            // The answer is cut at a few KiB; a flood alone would have
             // brought hundreds of MiB by the caller's time-out.
-            const size_t after = PrivateBytes();
-            EXPECT_LT(after > before ? after - before : 0, 8u << 20);
+            const size_t after = PeakResidentBytes();
+            EXPECT_LT(after - before, 8u << 20);
         }
         ScriptedServer healthy("127.0.0.67", Reply::whole, ScriptedServer::answer_with_result("7"));
         EXPECT_EQ("7", call_and_parse(client, 10000));
@@ -213,5 +265,85 @@ TEST(HttpClient, OpensNoMoreThanFourConnectionsAtOnce)
     EXPECT_TRUE(server.wait_for_requests(4, 3000));
     EXPECT_FALSE(server.wait_for_requests(5, 1000)) << "a fifth connection beside four open ones";
     for (auto& t : callers) t.join();
+    client.stop();
+}
+
+// The ways a closing tab meets the client: a bare quit as the thread base
+// sends it, a stop with nothing to stop, and a thread held in its work (in
+// real life a slow name lookup or probe) that has to be killed. Whatever ended
+// it, its callers are let go, and the next start gives a client that serves.
+TEST(HttpClient, StopsWhateverHoldsItAndServesAfterTheNextStart)
+{
+    RpcHost host(L"127.0.0.70");
+    vpk::unique_event let_go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> requests{0};
+    ServerScript script;
+    script.answer = [&](const std::string&) {
+        // The first request stays in flight until the end.
+        if (requests++ == 0) WaitForSingleObject(let_go.get(), 30000);
+        return ScriptedServer::answer_with_result("7");
+    };
+    ScriptedServer server("127.0.0.70", script);
+    RpcClient client;
+
+    client.start();
+    EXPECT_EQ(0u, client.shutdown(2000)) << "the quit was lost and the thread killed";
+    EXPECT_NO_THROW(client.stop());
+
+    vpk::unique_event held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> once{false};
+    StageWatch watch([&](LookupStage stage) {
+        if (stage != LookupStage::sent || once.exchange(true)) return;
+        SetEvent(held.get());
+        WaitForSingleObject(let_go.get(), 30000);
+    });
+    client.ensure_running();
+    bool returned = true;
+    auto first = std::async(std::launch::async, [&] { return call_and_parse(client, 5000, &returned); });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held.get(), 10000));
+    client.stop();  // gives up after a second and kills
+    EXPECT_EQ("", first.get());
+    EXPECT_FALSE(returned);
+    EXPECT_TRUE(watch.released_by_client()) << "the killed thread's caller waited out its time-out";
+    EXPECT_FALSE(client.is_running());
+
+    // Within the killed request's lifetime: its channel must not be what
+    // the new thread waits for.
+    watch.clear();
+    client.ensure_running();
+    EXPECT_EQ("7", call_and_parse(client, 3000));
+    EXPECT_TRUE(watch.released_by_client()) << "the new thread waited for the killed thread's channel";
+    SetEvent(let_go.get());
+    client.stop();
+    EXPECT_NO_THROW(client.stop());
+}
+
+// Two tabs whose lookups end together: a request queued just as the client
+// lets the callers of the last one go waits for its own answer.
+TEST(HttpClient, ARequestQueuedAsTheCallersAreReleasedGetsItsOwnAnswer)
+{
+    RpcHost host(L"127.0.0.71");
+    ScriptedServer server("127.0.0.71", Reply::whole, ScriptedServer::answer_with_result("9"));
+    RpcClient client;
+    client.start();
+    vpk::unique_event go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    vpk::unique_event second_queued(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<int> count{0};
+    std::atomic<bool> once{false};
+    // At the first release the second caller queues its request; the client
+    // thread goes on once it has.
+    StageWatch watch([&](LookupStage stage) {
+        if (stage == LookupStage::queued && ++count == 2) SetEvent(second_queued.get());
+        if (stage != LookupStage::drained || once.exchange(true)) return;
+        SetEvent(go.get());
+        WaitForSingleObject(second_queued.get(), 10000);
+    });
+    std::string second = "<not called>";
+    std::thread other([&] {
+        if (WaitForSingleObject(go.get(), 20000) == WAIT_OBJECT_0) second = call_and_parse(client, 10000);
+    });
+    EXPECT_EQ("9", call_and_parse(client, 10000));
+    other.join();
+    EXPECT_EQ("9", second);
     client.stop();
 }

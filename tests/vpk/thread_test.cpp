@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <atomic>
 #include <stdexcept>
 #include <vector>
 #include "module_scope.h"
@@ -138,4 +139,31 @@ TEST(thread, a_failing_start_is_rethrown_by_start)
         EXPECT_NE(text, L"<no record>");
         EXPECT_EQ(worker.shutdown(10000), static_cast<DWORD>(RPC_E_CHANGED_MODE));
     }
+}
+
+// A thread whose loop ended by itself (it returned or threw) is started
+// again by the next start, as by the first.
+TEST(thread, a_thread_that_ended_by_itself_starts_again)
+{
+    module_scope scope;
+    class brief_thread : public vpk::thread {
+    public:
+        std::atomic<int> runs{0};
+
+    private:
+        int run() override
+        {
+            if (++runs == 1) throw std::runtime_error("the loop failed");
+            return 0;
+        }
+    } worker;
+    std::wstring text;
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(start_failure(worker, &text), S_OK);
+        ASSERT_EQ(WaitForSingleObject(worker.thread_handle(), 10000), WAIT_OBJECT_0);
+        EXPECT_FALSE(worker.is_running());
+        EXPECT_EQ(worker.runs.load(), round);
+    }
+    EXPECT_EQ(worker.shutdown(10000), 0u);
 }
