@@ -214,6 +214,9 @@ LRESULT CZorvanRankStatusBarPane::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
 void CZorvanRankStatusBarPane::Paint(HDC dc, int width, int height)
 {
     RECT client = {0, 0, width, height};
+    // Under a style too: the bitmap starts black, and the style's part may
+    // leave pixels to the background.
+    FillRect(dc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
     if (theme) {
         if (auto draw = ThemeFunction<DrawThemeBackgroundFn>(themeLibrary, "DrawThemeBackground"))
             draw(theme.get(), dc, kStatusPart, kStatusState, &client, nullptr);
@@ -221,7 +224,6 @@ void CZorvanRankStatusBarPane::Paint(HDC dc, int width, int height)
         // edge repeats it, so the pane reads as a part of its own.
         ::BitBlt(dc, 0, 0, 2, height, dc, width - 2, 0, SRCCOPY);
     } else {
-        FillRect(dc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
         DrawEdge(dc, &client, BDR_RAISEDINNER, BF_LEFT);
         client.left += 3;
         margin = 3;
