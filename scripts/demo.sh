@@ -53,6 +53,13 @@ else
   echo "note: fonts-wine is not installed: caption buttons draw as \"0 1 r\""
 fi
 
+# ZR_DEMO_DPI=144 shows everything at 150 % scaling: Wine takes the display's
+# resolution from the prefix when a program starts.
+if [ -n "${ZR_DEMO_DPI:-}" ]; then
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$ZR_DEMO_DPI" /f </dev/null >/dev/null
+  echo "display resolution: $ZR_DEMO_DPI DPI"
+fi
+
 winpath() { echo "Z:$1" | tr / '\\'; }
 step() { echo; echo "== $*"; }
 
@@ -112,11 +119,16 @@ shoot() { # file
   [ -n "$geometry" ] || return 1
   import -window root -crop "$geometry" +repage "$1"
 }
-shot="" first_shot=""
+shot="" first_shot="" no_rank_shot=""
 for _ in $(seq 600); do
   if [ -z "$first_shot" ] && grep -qs ' SetValue ZorvanRank=' "$demo/host.log"; then
     sleep 1
     shoot "$demo/toolbar-first-rank.png" && first_shot=$demo/toolbar-first-rank.png
+  fi
+  # The site the service does not know: the pane says "No rank".
+  if [ -z "$no_rank_shot" ] && grep -qs 'DocumentComplete top http://unknown' "$demo/host.log"; then
+    sleep 1
+    shoot "$demo/toolbar-no-rank.png" && no_rank_shot=$demo/toolbar-no-rank.png
   fi
   if grep -qs ' hold ' "$demo/host.log"; then
     sleep 1
@@ -138,6 +150,7 @@ else
   sed 's/^/  /' "$demo/service/log" | tail -n 20
 fi
 [ -n "$first_shot" ] && echo "screenshot at the first rank: $first_shot"
+[ -n "$no_rank_shot" ] && echo "screenshot without a rank: $no_rank_shot"
 [ -n "$shot" ] && echo "screenshot of the toolbar window: $shot"
 
 step "msiexec /x $(basename "$package") /qn"

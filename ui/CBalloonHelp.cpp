@@ -88,7 +88,7 @@ CBalloonHelp::~CBalloonHelp()
     }
 }
 
-void CBalloonHelp::Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR iconId, unsigned options, HWND parent,
+HWND CBalloonHelp::Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR iconId, unsigned options, HWND parent,
     LPCWSTR link, unsigned autoCloseMs)
 {
     std::unique_ptr<CBalloonHelp> balloon(new CBalloonHelp);
@@ -119,8 +119,17 @@ void CBalloonHelp::Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR ico
             }
         }
     }
-    if (balloon->CreateBalloon(title, body, anchor, options | DeleteOnClose, parent, link, autoCloseMs, nullptr))
-        balloon.release();  // its window deletes it
+    if (!balloon->CreateBalloon(title, body, anchor, options | DeleteOnClose, parent, link, autoCloseMs, nullptr))
+        return nullptr;
+    return balloon.release()->m_hWnd;  // its window deletes it
+}
+
+void CBalloonHelp::Dismiss(HWND balloon)
+{
+    if (!balloon || ::GetWindowThreadProcessId(balloon, nullptr) != ::GetCurrentThreadId()) return;
+    wchar_t name[32] = {};
+    ::GetClassNameW(balloon, name, 32);
+    if (std::wstring(name) == GetWndClassInfo().m_wc.lpszClassName) ::DestroyWindow(balloon);
 }
 
 bool CBalloonHelp::CreateBalloon(LPCWSTR title, LPCWSTR body, POINT anchor, unsigned options, HWND parent, LPCWSTR link,

@@ -32,8 +32,9 @@ public:
     ~CBalloonHelp() override;
 
     // A balloon that deletes itself when closed; one that cannot be created is
-    // simply not shown. iconId names a system icon (IDI_…), or is null.
-    static void Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR iconId, unsigned options, HWND parent,
+    // simply not shown. iconId names a system icon (IDI_…), or is null. The
+    // balloon's window, or null.
+    static HWND Launch(LPCWSTR title, LPCWSTR body, POINT anchor, LPCWSTR iconId, unsigned options, HWND parent,
         LPCWSTR link, unsigned autoCloseMs);
 
     // Shows the balloon, owned by parent; false (and nothing shown) without a
@@ -44,6 +45,11 @@ public:
 
     // Starts the fade-out; the window is destroyed at its end.
     void BeginClose();
+
+    // Destroys at once a window that Launch gave, if it is still a balloon of
+    // this thread; a handle the system has since given to another window is
+    // left alone.
+    static void Dismiss(HWND balloon);
 
     // Measure the two areas of the client and, with draw set, paint them.
     virtual SIZE DrawTitleArea(HDC hDC, bool draw);

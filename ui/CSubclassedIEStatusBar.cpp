@@ -8,8 +8,6 @@
 
 namespace {
 
-const int kPaneWidth = CZorvanRankStatusBarPane::kWidth;
-
 std::vector<int> GetParts(HWND bar, WNDPROC proc)
 {
     int n = static_cast<int>(CallWindowProcW(proc, bar, SB_GETPARTS, 0, 0));
@@ -51,6 +49,8 @@ bool CSubclassedIEStatusBar::AttachStatusBar(HWND statusBar, IWebBrowser2* webBr
 {
     if (m_hWnd || !SubclassWindow(statusBar)) return false;
     browser = webBrowser;
+    // Whatever a bar destroyed under us gave up went with it.
+    taken_ = 0;
     InstallPane();
     return true;
 }
@@ -68,14 +68,15 @@ void CSubclassedIEStatusBar::DetachStatusBar()
     // Our procedure stays in the chain when somebody took the bar over after
     // us; from now on it passes everything on.
     UnsubclassWindow(TRUE);
-    // The browser's own edges: the 80 pixels the pane took go back to parts 0
+    // The browser's own edges: the room the pane took goes back to parts 0
     // and 1, sent past any procedure of ours.
     std::vector<int> edges = GetParts(bar, previous);
     if (edges.size() > 2) {
-        edges[0] += kPaneWidth;
-        edges[1] += kPaneWidth;
+        edges[0] += taken_;
+        edges[1] += taken_;
         CallWindowProcW(previous, bar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
     }
+    taken_ = 0;
     browser.Release();
 }
 
@@ -86,13 +87,27 @@ void CSubclassedIEStatusBar::InstallPane()
         pane.Create(m_hWnd, nullptr, nullptr, WS_CHILD | WS_VISIBLE, 0, CZorvanRankStatusBarPane::kControlId);
         if (pane.m_hWnd) pane.OpenTheme();
     }
+    SetPartsAgain();
+}
+
+void CSubclassedIEStatusBar::SetPartsAgain()
+{
     // Through our own handling, so that the edges make room and the pane is
-    // placed.
-    int n = static_cast<int>(SendMessage(SB_GETPARTS, 0, 0));
-    if (n <= 0) return;
-    std::vector<int> edges(static_cast<size_t>(n), 0);
-    SendMessage(SB_GETPARTS, static_cast<WPARAM>(n), reinterpret_cast<LPARAM>(edges.data()));
-    SendMessage(SB_SETPARTS, static_cast<WPARAM>(n), reinterpret_cast<LPARAM>(edges.data()));
+    // placed. The pane may have made room already, when its label was given
+    // its first text.
+    std::vector<int> edges = GetParts(m_hWnd, m_pfnSuperWindowProc);
+    if (edges.empty()) return;
+    if (edges.size() > 2) {
+        edges[0] += taken_;
+        edges[1] += taken_;
+    }
+    SendMessage(SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+}
+
+LRESULT CSubclassedIEStatusBar::OnPaneWidthChanged(UINT, WPARAM, LPARAM, BOOL&)
+{
+    SetPartsAgain();
+    return 0;
 }
 
 void CSubclassedIEStatusBar::SetPageUrl(BSTR url)
@@ -121,18 +136,24 @@ LRESULT CSubclassedIEStatusBar::OnSetParts(UINT, WPARAM wParam, LPARAM lParam, B
     if (n <= 0 || !given) return 0;
     std::vector<int> edges(given, given + n);
     edges.push_back(0);
-    // Part 0 gives up 80 pixels, part 1 moves left with it and part 2 gains
-    // them on its left. A -1 edge is shifted like any other.
+    // Wide enough for the rank text at the display's resolution, and never
+    // less than 80 pixels at 96 DPI: a fixed 80 pixels cut "No rank" to "No"
+    // at 125 % scaling and the last digits of a long rank at any scaling.
+    const int width = pane.PreferredWidth();
+    // Part 0 gives up the pane's width, part 1 moves left with it and part 2
+    // gains it on its left. A -1 edge is shifted like any other.
+    taken_ = 0;
     if (n > 2) {
-        edges[0] -= kPaneWidth;
-        edges[1] -= kPaneWidth;
+        taken_ = width;
+        edges[0] -= width;
+        edges[1] -= width;
     }
     LRESULT result = DefWindowProc(SB_SETPARTS, wParam, reinterpret_cast<LPARAM>(edges.data()));
     RECT part = {};
     DefWindowProc(SB_GETRECT, kPanePart, reinterpret_cast<LPARAM>(&part));
     if (pane.m_hWnd) {
         const int edge2 = n > kPanePart ? edges[kPanePart] : 0;
-        pane.MoveWindow(edge2 - kPaneWidth, part.top, kPaneWidth, part.bottom - part.top, TRUE);
+        pane.MoveWindow(edge2 - width, part.top, width, part.bottom - part.top, TRUE);
     }
     return result;
 }

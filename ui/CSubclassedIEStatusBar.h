@@ -1,5 +1,5 @@
-// The browser's status bar, taken over: the bar's part 2 gives up 80 pixels
-// on its left to the rank pane whenever the bar's parts are set, and a
+// The browser's status bar, taken over: the bar's part 2 gives up room on its
+// left to the rank pane whenever the bar's parts are set, and a
 // double-click on the pane opens the vendor's page about the site shown.
 // Until the plug-in attaches it to a status bar window, the object only keeps
 // the page address and the rank text.
@@ -24,6 +24,7 @@ public:
     MESSAGE_HANDLER(WM_SYSCOLORCHANGE, OnSysColorChange)
     MESSAGE_HANDLER(SB_SETPARTS, OnSetParts)
     MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnDoubleClick)
+    MESSAGE_HANDLER(CZorvanRankStatusBarPane::WidthChangedMessage(), OnPaneWidthChanged)
     END_MSG_MAP()
 
     // Window thread. Takes over the status bar window, keeps the browser for
@@ -54,7 +55,15 @@ private:
     LRESULT OnSysColorChange(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnSetParts(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnDoubleClick(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnPaneWidthChanged(UINT, WPARAM, LPARAM, BOOL&);
+    // The bar's own edges, as they were before the pane took its room, sent
+    // through our handling again.
+    void SetPartsAgain();
 
     ATL::CComBSTR pageUrl_;
     ATL::CComPtr<IWebBrowser2> browser;
+    // What edges 0 and 1 gave up at the last SB_SETPARTS (0 with fewer than
+    // three parts): the pane's width follows its text, so the room taken is
+    // given back by this, not by the pane's width now.
+    int taken_ = 0;
 };

@@ -1,5 +1,6 @@
 // The text window inside the rank pane: a static control under a name of its
-// own. It shows whatever text the pane gives it, in the GUI font.
+// own. It shows whatever text the pane gives it, in the GUI font, and tells
+// the pane when the text changes, so that the pane can fit it.
 #pragma once
 #include <windows.h>
 #include <atlbase.h>
@@ -11,8 +12,14 @@ public:
 
     BEGIN_MSG_MAP(CZorvanRankLabel)
     MESSAGE_HANDLER(WM_CREATE, OnCreate)
+    MESSAGE_HANDLER(WM_SETTEXT, OnSetText)
     END_MSG_MAP()
+
+    // The notification code of the WM_COMMAND the parent gets once the text is
+    // set; above the static control's own codes.
+    static const WORD kTextChanged = 0x100;
 
 private:
     LRESULT OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    LRESULT OnSetText(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
 };

@@ -4,6 +4,10 @@
 #include "ui/CBalloonHelp.h"
 #include "ui/DeviceContexts.h"
 #include "vpk/com_exception.h"
+#include <algorithm>
+
+using ZorvanEssentials::SelectedObject;
+using ZorvanEssentials::WindowDC;
 
 namespace {
 
@@ -14,6 +18,27 @@ const wchar_t kBalloonFlag[] = L"DisplayPostinstallBalloon";
 const DWORD kBalloonShowMs = 10000;
 const int kStatusPart = 1;  // SP_PANE of the "STATUS" class
 const int kStatusState = 0;
+// Layout at 96 DPI, scaled to the display: the icon's size and its place
+// after the margin, the label's place after the icon and its gap on the right.
+const int kIconSize = 16;
+const int kIconOffset = 4;
+const int kLabelOffset = 24;
+const int kLabelTop = 3;
+const int kLabelGap = 2;
+
+// The system's resolution, which the GUI font follows: the browser's process
+// is not aware of per-monitor DPI.
+int ScreenDpi()
+{
+    WindowDC screen(nullptr, ::GetDC(nullptr));
+    const int dpi = screen.get() ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
+    return dpi > 0 ? dpi : 96;
+}
+
+int Scaled(int pixels, int dpi)
+{
+    return ::MulDiv(pixels, dpi, 96);
+}
 
 typedef HTHEME(WINAPI* OpenThemeDataFn)(HWND, LPCWSTR);
 typedef HRESULT(WINAPI* DrawThemeBackgroundFn)(HTHEME, HDC, int, int, const RECT*, const RECT*);
@@ -75,13 +100,40 @@ void CZorvanRankStatusBarPane::Show(const wchar_t* text)
     if (labelWindow && ::IsWindow(labelWindow)) ::SetWindowTextW(labelWindow, stored);
 }
 
+UINT CZorvanRankStatusBarPane::WidthChangedMessage()
+{
+    static const UINT message = ::RegisterWindowMessageW(L"ZorvanRankPaneWidthChanged");
+    return message;
+}
+
+int CZorvanRankStatusBarPane::PreferredWidth() const
+{
+    const int dpi = ScreenDpi();
+    WindowDC screen(nullptr, ::GetDC(nullptr));
+    HGDIOBJ font = label.m_hWnd ? reinterpret_cast<HGDIOBJ>(label.SendMessage(WM_GETFONT)) : nullptr;
+    if (!font) font = ::GetStockObject(DEFAULT_GUI_FONT);
+    ATL::CComBSTR text = rankText();
+    SIZE extent = {0, 0};
+    if (screen.get() && font) {
+        SelectedObject selected(screen.get(), font);
+        ::GetTextExtentPoint32W(screen.get(), text, static_cast<int>(text.Length()), &extent);
+    }
+    const int needed = Scaled(margin + kLabelOffset + kLabelGap, dpi) + extent.cx;
+    return std::max(Scaled(kMinWidth, dpi), needed);
+}
+
 LRESULT CZorvanRankStatusBarPane::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
 {
-    icon.reset(LoadIconW(ATL::AtlWindowModuleInstance(), MAKEINTRESOURCEW(kIconId)));
+    const int iconSize = Scaled(kIconSize, ScreenDpi());
+    icon.reset(static_cast<HICON>(::LoadImageW(
+        ATL::AtlWindowModuleInstance(), MAKEINTRESOURCEW(kIconId), IMAGE_ICON, iconSize, iconSize, LR_DEFAULTCOLOR)));
     RECT place = {0, 0, 50, 20};
     // The pane does not depend on its label: without one it still paints its
-    // icon and keeps the rank text for whoever asks.
-    if (!label.Create(m_hWnd, place, nullptr, WS_CHILD | WS_VISIBLE, 0, 0U)) return 0;
+    // icon and keeps the rank text for whoever asks. The rank is shown whole on
+    // one line, as given ("&" too): a wrapped "No rank" shows as "No", and a
+    // long rank would lose digits.
+    const DWORD style = WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+    if (!label.Create(m_hWnd, place, nullptr, style, 0, 0U)) return 0;
     // Made first, its text read after: a rank the worker stores meanwhile
     // either is in that text or reaches the label through SetWindowTextW.
     labelWindow_.store(label.m_hWnd);
@@ -90,12 +142,42 @@ LRESULT CZorvanRankStatusBarPane::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     return 0;
 }
 
-LRESULT CZorvanRankStatusBarPane::OnMove(UINT, WPARAM, LPARAM, BOOL&)
+// On a move and on a resize alike: the bar may change its height (a new font)
+// and leave the pane where it is.
+LRESULT CZorvanRankStatusBarPane::OnLayout(UINT, WPARAM, LPARAM, BOOL&)
 {
     RECT client = {};
     GetClientRect(&client);
-    const int left = margin + 24;
-    if (label.m_hWnd) label.MoveWindow(left, 3, client.right - left - 2, client.bottom - 3, TRUE);
+    const int dpi = ScreenDpi();
+    const int left = Scaled(margin + kLabelOffset, dpi);
+    if (label.m_hWnd)
+        label.MoveWindow(
+            left, kLabelTop, client.right - left - Scaled(kLabelGap, dpi), client.bottom - kLabelTop, TRUE);
+    return 0;
+}
+
+// The label's text changed (from the worker, through SetWindowTextW): a text
+// that needs another width makes the bar set its parts again.
+LRESULT CZorvanRankStatusBarPane::OnCommand(UINT, WPARAM wParam, LPARAM lParam, BOOL& handled)
+{
+    if (HIWORD(wParam) != CZorvanRankLabel::kTextChanged || reinterpret_cast<HWND>(lParam) != label.m_hWnd) {
+        handled = FALSE;
+        return 0;
+    }
+    RECT pane = {};
+    GetWindowRect(&pane);
+    if (PreferredWidth() != pane.right - pane.left) ::SendMessageW(GetParent(), WidthChangedMessage(), 0, 0);
+    return 0;
+}
+
+// The balloon runs on this library's code and is owned by the frame, not by
+// us: it goes with the pane, or a plug-in released while it shows would let
+// the library be unloaded under its window.
+LRESULT CZorvanRankStatusBarPane::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled)
+{
+    CBalloonHelp::Dismiss(balloon_);
+    balloon_ = nullptr;
+    handled = FALSE;
     return 0;
 }
 
@@ -109,28 +191,47 @@ LRESULT CZorvanRankStatusBarPane::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
     ShowBalloonOnce();
 
     ZorvanEssentials::PaintDC paint(m_hWnd);
-    HDC dc = paint.get();
     RECT client = {};
     GetClientRect(&client);
     const int width = client.right, height = client.bottom;
+    // Drawn whole off the screen, then copied: the left edge is copied from the
+    // right one, which a paint DC clips away when only part of the pane is to
+    // be painted.
+    vpk::unique_memory_dc buffer(::CreateCompatibleDC(paint.get()));
+    vpk::unique_hbitmap bitmap(buffer ? ::CreateCompatibleBitmap(paint.get(), width, height) : nullptr);
+    if (!bitmap) {
+        Paint(paint.get(), width, height);
+        return 0;
+    }
+    {
+        SelectedObject into(buffer.get(), bitmap.get());
+        Paint(buffer.get(), width, height);
+        ::BitBlt(paint.get(), 0, 0, width, height, buffer.get(), 0, 0, SRCCOPY);
+    }
+    return 0;
+}
+
+void CZorvanRankStatusBarPane::Paint(HDC dc, int width, int height)
+{
+    RECT client = {0, 0, width, height};
+    // Under a style too: the bitmap starts black, and the style's part may
+    // leave pixels to the background.
+    FillRect(dc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
     if (theme) {
         if (auto draw = ThemeFunction<DrawThemeBackgroundFn>(themeLibrary, "DrawThemeBackground"))
             draw(theme.get(), dc, kStatusPart, kStatusState, &client, nullptr);
         // The theme draws its separator at the right edge only; the pane's left
         // edge repeats it, so the pane reads as a part of its own.
-        for (int y = 0; y < height; ++y) {
-            SetPixel(dc, 0, y, GetPixel(dc, width - 2, y));
-            SetPixel(dc, 1, y, GetPixel(dc, width - 1, y));
-        }
+        ::BitBlt(dc, 0, 0, 2, height, dc, width - 2, 0, SRCCOPY);
     } else {
-        FillRect(dc, &client, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)));
         DrawEdge(dc, &client, BDR_RAISEDINNER, BF_LEFT);
         client.left += 3;
         margin = 3;
         DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);
     }
-    DrawIconEx(dc, margin + 4, (height - 16) / 2, icon.get(), 16, 16, 0, nullptr, DI_NORMAL);
-    return 0;
+    const int dpi = ScreenDpi(), iconSize = Scaled(kIconSize, dpi);
+    DrawIconEx(dc, Scaled(margin + kIconOffset, dpi), (height - iconSize) / 2, icon.get(), iconSize, iconSize, 0,
+        nullptr, DI_NORMAL);
 }
 
 void CZorvanRankStatusBarPane::OnFinalMessage(HWND)
@@ -161,7 +262,7 @@ void CZorvanRankStatusBarPane::ShowBalloonOnce()
         RECT pane = {};
         GetWindowRect(&pane);
         POINT anchor = {pane.left + (pane.right - pane.left) / 2, pane.top};
-        CBalloonHelp::Launch(
+        balloon_ = CBalloonHelp::Launch(
             kBalloonTitle, kBalloonBody, anchor, nullptr, CBalloonHelp::ShowCloseButton, m_hWnd, L"", kBalloonShowMs);
         key.SetDWORDValue(kBalloonFlag, 0);
     }

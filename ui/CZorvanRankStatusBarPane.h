@@ -1,7 +1,7 @@
-// The rank pane inside the browser's status bar: an 80-pixel child of the bar
-// that paints like a status bar part, shows the icon and holds the rank
-// label. The text is kept whether or not the windows exist, so that a rank
-// that arrives first is shown as soon as they are made.
+// The rank pane inside the browser's status bar: a child of the bar that
+// paints like a status bar part, shows the icon and holds the rank label. The
+// text is kept whether or not the windows exist, so that a rank that arrives
+// first is shown as soon as they are made.
 #pragma once
 #include <windows.h>
 #include <atlbase.h>
@@ -18,7 +18,8 @@ public:
     // clicks reach the status bar.
     DECLARE_WND_SUPERCLASS(L"ZorvanRankStatusBarPane", L"STATIC")
 
-    static const int kWidth = 80;
+    // At 96 DPI; the pane is never narrower than this, scaled to the display.
+    static const int kMinWidth = 80;
     static const UINT kControlId = 3333;
     static const WORD kIconId = 201;
 
@@ -28,8 +29,18 @@ public:
     BEGIN_MSG_MAP(CZorvanRankStatusBarPane)
     MESSAGE_HANDLER(WM_PAINT, OnPaint)
     MESSAGE_HANDLER(WM_CREATE, OnCreate)
-    MESSAGE_HANDLER(WM_MOVE, OnMove)
+    MESSAGE_HANDLER(WM_MOVE, OnLayout)
+    MESSAGE_HANDLER(WM_SIZE, OnLayout)
+    MESSAGE_HANDLER(WM_COMMAND, OnCommand)
+    MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
     END_MSG_MAP()
+
+    // Sent to the status bar (the pane's parent) when the text needs another
+    // width than the pane has: the bar sets its parts again.
+    static UINT WidthChangedMessage();
+    // Window thread. The width that shows the rank text whole on one line at
+    // the display's resolution, and never less than the minimum width.
+    int PreferredWidth() const;
 
     // Worker thread. The text stands as given, "%" and all; like any "%s"
     // formatting it ends at the first NUL.
@@ -51,8 +62,11 @@ public:
 
 private:
     LRESULT OnCreate(UINT, WPARAM, LPARAM, BOOL&);
-    LRESULT OnMove(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnLayout(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnCommand(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnPaint(UINT, WPARAM, LPARAM, BOOL&);
+    void Paint(HDC dc, int width, int height);
     void OnFinalMessage(HWND) override;
     void Show(const wchar_t* text);
 
@@ -60,6 +74,8 @@ private:
     HMODULE themeLibrary = nullptr;
     vpk::unique_hicon icon;
     LONG balloonHandled = 0;
+    // The post-install balloon while it may still be shown.
+    HWND balloon_ = nullptr;
     int margin = 3;
     bool painting = false;
 

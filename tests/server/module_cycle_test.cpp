@@ -11,6 +11,7 @@
 #include "CBrowser.h"
 #include "CHostWindows.h"
 #include "support/RecordingSite.h"
+#include "support/OwnBalloon.h"
 #include "support/SavedRegistryKey.h"
 #include "support/ServerDll.h"
 #include "ServerIds.h"
@@ -265,6 +266,32 @@ TEST_F(RegisteredPlugin, AWindowGoneUnheardStillLetsTheLibraryGo)
     ASSERT_TRUE(DestroyWindow(bar));
     CoFreeUnusedLibraries();
     EXPECT_EQ(nullptr, GetModuleHandleW(L"ZorvanRank.dll")) << "pinned by a window that is gone";
+}
+
+// The post-install balloon runs on the library's code: a plug-in released while
+// it shows (its tab closed) must not let the browser's periodic
+// CoFreeUnusedLibraries unload the library under the balloon's window.
+TEST_F(RegisteredPlugin, ABalloonShowingAtTheLastReleaseDoesNotOutliveTheLibrary)
+{
+    wchar_t clsid[40] = {};
+    ASSERT_NE(0, StringFromGUID2(kZorvanRankClsid, clsid, 40));
+    const std::wstring pluginKey = std::wstring(L"Software\\Zorvanworks\\IE Toolbar\\Plugins\\") + clsid;
+    const DWORD one = 1;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, pluginKey.c_str(), L"DisplayPostinstallBalloon",
+                                             REG_DWORD, &one, sizeof one));
+    Create(site_.get());
+    ASSERT_TRUE(Ranked(L"http://balloon.example/"));
+    PumpUntil([] { return OwnBalloon() != nullptr; });
+    const HWND balloon = OwnBalloon();
+    ASSERT_NE(nullptr, balloon) << "the first paint of the pane shows the balloon";
+
+    ASSERT_EQ(S_OK, plugin_->Uninitialize());
+    plugin_.Release();
+    browser_->DisconnectSinks();
+    CoFreeUnusedLibraries();
+    const bool loaded = GetModuleHandleW(L"ZorvanRank.dll") != nullptr;
+    ASSERT_TRUE(loaded || !IsWindow(balloon)) << "the balloon's window outlived the library";
+    EXPECT_FALSE(IsWindow(balloon)) << "the balloon went with the pane";
 }
 
 // A machine fault inside the host's SetValue, on the plug-in's worker: it

@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include "OwnBalloon.h"
+#include "support/OwnBalloon.h"
 #include <string>
 #include "ui/CBalloonHelp.h"
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include "OwnBalloon.h"
+#include "support/OwnBalloon.h"
 #include <functional>
 #include <string>
 #include <thread>
@@ -288,7 +288,12 @@ TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
     EXPECT_EQ(anchor.x, balloonRect.left + shape.tail[1].x);
     EXPECT_EQ(anchor.y, balloonRect.top + shape.tail[1].y);
     EXPECT_EQ(saved.Get(flag), (std::pair<DWORD, std::vector<BYTE>>{REG_DWORD, {0, 0, 0, 0}}));
-    DestroyWindow(balloon);
+    // It goes with the pane: its window runs on the library's code, which may
+    // be unloaded once the plug-in lets go.
+    bar_.DetachStatusBar();
+    EXPECT_FALSE(IsWindow(balloon));
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    pane = bar_.pane.m_hWnd;
 
     // Once per pane, and once per user: set again, later paints of this pane
     // and the first of a new one show nothing while the flag is 0 or not a
@@ -303,6 +308,72 @@ TEST_F(StatusBar, TheFirstPaintAfterRegistrationPointsTheBalloonAtThePane)
     Paint(other.pane.m_hWnd);
     EXPECT_FALSE(OwnBalloon());
     EXPECT_EQ(saved.Get(flag).first, static_cast<DWORD>(REG_SZ));
+}
+
+SIZE TextExtent(HWND window, const wchar_t* text)
+{
+    HDC dc = GetDC(window);
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0)));
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+    SelectObject(dc, previous);
+    ReleaseDC(window, dc);
+    return size;
+}
+
+RECT WindowRect(HWND w)
+{
+    RECT r = {};
+    GetWindowRect(w, &r);
+    return r;
+}
+
+// Whatever its length and the display's resolution, the rank shows whole on
+// one line: the pane takes the room the text needs from parts 0 and 1, and the
+// label follows the pane when the bar changes only its height.
+TEST_F(StatusBar, TheRankShowsWholeAndThePaneTakesTheRoomItNeeds)
+{
+    ASSERT_TRUE(bar_.AttachStatusBar(status_, browser_.get()));
+    const HWND pane = bar_.pane.m_hWnd, label = bar_.pane.label.m_hWnd;
+    HDC screen = GetDC(nullptr);
+    const int narrowest = MulDiv(80, GetDeviceCaps(screen, LOGPIXELSX), 96);
+    ReleaseDC(nullptr, screen);
+    std::vector<LONG> widths;
+    for (const wchar_t* rank : {L"1,234,567", L"12,345,678,901,234,567", L"No rank"}) {
+        SCOPED_TRACE(rank);
+        OnWorker([&] { bar_.SetRank(ATL::CComBSTR(rank)); });
+        const SIZE text = TextExtent(label, rank);
+        RECT shown = {};
+        GetClientRect(label, &shown);
+        EXPECT_GE(shown.right, text.cx) << "cut or wrapped";
+        EXPECT_GE(shown.bottom, text.cy);
+        const RECT paneRect = WindowRect(pane), labelRect = WindowRect(label);
+        EXPECT_LE(labelRect.right, paneRect.right);
+        EXPECT_LE(labelRect.bottom, paneRect.bottom);
+        const LONG width = paneRect.right - paneRect.left;
+        EXPECT_GE(width, narrowest);
+        EXPECT_EQ(PaneInBar().right, 600);
+        EXPECT_EQ(Parts(status_), (std::vector<int>{200 - width, 400 - width, 600, -1}));
+        widths.push_back(width);
+    }
+    EXPECT_GT(widths[1], widths[0]);
+    EXPECT_EQ(widths[2], narrowest) << "back to its least width";
+
+    // Taller, the pane in the same place: only a resize reaches it.
+    const RECT before = WindowRect(pane);
+    SendMessageW(status_, SB_SETMINHEIGHT, 2 * (before.bottom - before.top), 0);
+    SendMessageW(status_, WM_SIZE, 0, 0);
+    int edges[] = {200, 400, 600, -1};
+    SendMessageW(status_, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges));
+    const RECT after = WindowRect(pane);
+    ASSERT_EQ(after.left, before.left);
+    ASSERT_GT(after.bottom - after.top, before.bottom - before.top);
+    EXPECT_EQ(WindowRect(label).bottom, after.bottom);
+
+    // The room goes back as it was taken, whatever the text made of it.
+    OnWorker([&] { bar_.SetRank(ATL::CComBSTR(L"12,345,678,901,234,567")); });
+    bar_.DetachStatusBar();
+    EXPECT_EQ(Parts(status_), (std::vector<int>{200, 400, 600, -1}));
 }
 
 // Refuses the creation of every rank label on this thread.
