@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <algorithm>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <vector>
 
 namespace bench {
@@ -17,6 +19,28 @@ inline double Percentile(std::vector<double> v, double p)
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+// ZR_EMULATED=1: the run is under an emulator, whose speed says nothing about
+// the goals. The figures are still printed, the verdict is not.
+inline bool Emulated()
+{
+    char value[2];
+    return GetEnvironmentVariableA("ZR_EMULATED", value, sizeof value) == 1 && value[0] == '1';
+}
+
+// One "goal: " line (format without that prefix), or a note in its place.
+inline void Goal(const char* format, ...)
+{
+    if (Emulated()) {
+        std::printf("emulated run (ZR_EMULATED=1): no goal line\n");
+        return;
+    }
+    std::printf("goal: ");
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
 }
 
 inline void Pump()

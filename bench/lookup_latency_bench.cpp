@@ -26,6 +26,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "bench_support.h"
 
 ATL::CAtlModule atl_module_object;
 vpk::atl_module support_module;
@@ -410,7 +411,7 @@ int main(int argc, char** argv)
     if (!lookup.ms.empty() && !tcp.ms.empty() && !probe.ms.empty()) {
         const double floor = Percentile(probe.ms, 0.5) + Percentile(tcp.ms, 0.5);
         const double ratio = Percentile(lookup.ms, 0.5) / floor;
-        std::printf("goal: lookup %s: DocumentComplete -> SetValue median %.3f ms / (probe %.3f + bare TCP %.3f ms) "
+        bench::Goal("lookup %s: DocumentComplete -> SetValue median %.3f ms / (probe %.3f + bare TCP %.3f ms) "
                     "= %.2f (<= 1.5: %s)\n", kArch, Percentile(lookup.ms, 0.5), Percentile(probe.ms, 0.5),
                     Percentile(tcp.ms, 0.5), ratio, ratio <= 1.5 ? "met" : "MISSED");
     }

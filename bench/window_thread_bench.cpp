@@ -168,7 +168,7 @@ bool Run(bool with_status_bar, bool idle_workers, ScriptedServer& server)
     std::printf("  %zu lookups reached the service before Uninitialize\n", server.requests().size() - requests_before);
     const double median_us = 1000 * bench::Percentile(per_navigation, 0.5);
     const double max_us = 1000 * bench::Percentile(per_navigation, 1.0);
-    std::printf("goal: window thread %s %s, %s: handlers per page median %.1f us (<= 50: %s), max %.1f us "
+    bench::Goal("window thread %s %s, %s: handlers per page median %.1f us (<= 50: %s), max %.1f us "
                 "(<= 1000: %s)\n\n", kArch, bar, workers, median_us, median_us <= 50 ? "met" : "MISSED", max_us,
                 max_us <= 1000 ? "met" : "MISSED");
     return true;

@@ -70,8 +70,8 @@ bool SameAddress(BSTR a, BSTR b)
 // Runs what other threads have sent to this one's windows and are waiting
 // for. After the status bar is given back, no new sends come; one already on
 // its way would otherwise hold its worker until our wait for that worker
-// times out.
-void RunPendingSentMessages() noexcept
+// times out. A failing procedure throws: it may be anybody's.
+void RunPendingSentMessages()
 {
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);

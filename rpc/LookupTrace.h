@@ -39,7 +39,9 @@ inline void SetLookupTraceHook(LookupTraceHook hook) noexcept
     LookupTraceHookSlot().store(hook, std::memory_order_release);
 }
 
-inline void TraceLookup(LookupStage stage, const void* subject) noexcept
+// Not noexcept: the hook is the caller's code, and a fault in it, translated
+// on our threads, must reach a catch rather than end the process.
+inline void TraceLookup(LookupStage stage, const void* subject)
 {
     if (LookupTraceHook hook = LookupTraceHookSlot().load(std::memory_order_acquire)) hook(stage, subject);
 }

@@ -6,6 +6,8 @@
 # host's memory at the first error of a session.
 #   ZR_BENCH_LOOKUPS / ZR_BENCH_CYCLES: how many for the resources (10000, 1000)
 #   ZR_ARCH: which build's programs run under Wine, x86_64 (default) or i686
+#   ZR_EMULATED=1: the machine is emulated (a VM without acceleration): the
+#     figures are printed as measured, without goal lines
 set -euo pipefail
 # Wine and ccache keep their state under HOME; CI may run without one.
 export HOME=${HOME:-/root}
@@ -26,6 +28,11 @@ bash "$root/scripts/build.sh"
 # Every benchmark prints its goal ratios on lines starting "goal: "; they are
 # gathered here and printed again together at the end.
 goals=$(mktemp)
+mode=""
+if [ "${ZR_EMULATED:-}" = 1 ]; then
+  mode=", emulated"
+  echo "bench: an emulated machine (ZR_EMULATED=1): figures only, no goal lines"
+fi
 echo "== pattern matcher (native)"
 "$out/native/bench/regex_bench" --benchmark_min_time=0.2 | tee -a "$goals"
 
@@ -37,7 +44,7 @@ wine_up "$out/x64/tests/wine/keepalive.exe"
 # The toolbar host logs every event on stdout with a time stamp: left out.
 run() { # title, program, args...
   local title=$1 program=$2; shift 2
-  echo "== $title (under Wine, ${ZR_ARCH:-x86_64})"
+  echo "== $title (under Wine, ${ZR_ARCH:-x86_64}$mode)"
   timeout 900 wine "$out/$arch_dir/bench/$program" "$@" 2>/dev/null </dev/null |
     tr -d '\r' | grep -v -E '^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} ' | tee -a "$goals" || echo "$program: exit status $?"
 }

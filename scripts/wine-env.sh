@@ -37,6 +37,16 @@ wine_up() {
   # Without a window manager, Wine waits 2 s for one at every hide or destroy
   # of a top-level window; unmanaged windows are also drawn with their caption.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  # No debugger for an unhandled fault: winedbg would wait until CTest's
+  # time-out; without one the crashing program ends at once with a failure
+  # status. Each bitness reads the key in its own view.
+  local view
+  for view in 64 32; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
+      "/reg:$view" </dev/null >/dev/null 2>&1
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 0 /f \
+      "/reg:$view" </dev/null >/dev/null 2>&1
+  done
   wine "$keepalive" </dev/null >/dev/null 2>&1 &
   ZR_KEEPALIVE_PID=$!
   # The keepalive program says it is up by creating this file.

@@ -123,9 +123,25 @@ unwind_object_ registered_objects[foreign_tables];
 HMODULE registered_images[foreign_tables];
 CRITICAL_SECTION registry_lock_;
 
+// The DWARF table GCC leaves in an image. Its name is cut to ".eh_fram" in
+// a stripped image; an image with symbols names it "/4" or the like, an
+// offset into a string table that is not loaded. Its first record, a CIE
+// (id 0, version 1 or 3, augmentation "z..."), tells it from the others.
+bool is_unwind_table(const IMAGE_SECTION_HEADER& section, ULONG_PTR base)
+{
+    if (memcmp(section.Name, ".eh_fram", 8) == 0) return true;
+    if (section.Name[0] != '/' || (section.Characteristics & IMAGE_SCN_MEM_DISCARDABLE) ||
+        section.Misc.VirtualSize < 12)
+        return false;
+    const auto* cie = reinterpret_cast<const BYTE*>(base + section.VirtualAddress);
+    DWORD length, id;
+    memcpy(&length, cie, 4);
+    memcpy(&id, cie + 4, 4);
+    return length >= 8 && length < section.Misc.VirtualSize && id == 0 && (cie[8] == 1 || cie[8] == 3) && cie[9] == 'z';
+}
+
 // Our unwinder gets through a foreign frame only with its image's DWARF
-// table (the ".eh_frame" section GCC leaves in it, named ".eh_fram" in the
-// section header): registered here at the image's first fault.
+// table: registered here at the image's first fault.
 bool can_unwind_through(ULONG_PTR at)
 {
     HMODULE image = nullptr;
@@ -138,8 +154,7 @@ bool can_unwind_through(ULONG_PTR at)
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
     const void* table = nullptr;
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        if (memcmp(section->Name, ".eh_fram", 8) == 0)
-            table = reinterpret_cast<const void*>(base + section->VirtualAddress);
+        if (is_unwind_table(*section, base)) table = reinterpret_cast<const void*>(base + section->VirtualAddress);
     }
     if (!table) return false;
     EnterCriticalSection(&registry_lock_);
@@ -156,6 +171,35 @@ bool can_unwind_through(ULONG_PTR at)
     return known;
 }
 
+// Length of the indirect call (FF /2) that starts at code, or 0 when it is
+// none: opcode, ModRM, an SIB byte and a displacement as ModRM asks.
+size_t indirect_call_length(const BYTE* code)
+{
+    if (code[0] != 0xFF || ((code[1] >> 3) & 7) != 2) return 0;
+    const BYTE mod = code[1] >> 6, rm = code[1] & 7;
+    size_t length = 2;
+    if (mod == 3) return length;
+    const bool sib = rm == 4;
+    if (sib) ++length;
+    if (mod == 1) return length + 1;
+    if (mod == 2) return length + 4;
+    if (rm == 5 || (sib && (code[2] & 7) == 5)) return length + 4;
+    return length;
+}
+
+// True when value is where a call instruction in this image ends. Calls
+// into code we do not own are nearly all indirect: through a COM object's
+// table, an import or a function pointer.
+bool is_return_address(ULONG_PTR value)
+{
+    if (!in_image(value) || value - image_begin_ < 8) return false;
+    const auto* end = reinterpret_cast<const BYTE*>(value);
+    if (end[-5] == 0xE8) return true;
+    for (size_t length : {2, 3, 4, 6, 7})
+        if (indirect_call_length(end - length) == length) return true;
+    return false;
+}
+
 // The SEH records of the frames below ours lie on the stack between the
 // fault and our frame, found as the first slot that holds a return address
 // into this image.
@@ -165,9 +209,7 @@ bool reaches_our_frame_first(const CONTEXT& fault)
     if (in_image(fault.Eip)) return true;
     ULONG_PTR ours = 0;
     for (ULONG_PTR slot = fault.Esp; on_stack(slot, sizeof(DWORD)); slot += sizeof(DWORD)) {
-        const ULONG_PTR value = *reinterpret_cast<const DWORD*>(slot);
-        // A call's return address: the call instruction (E8 rel32) ends there.
-        if (in_image(value) && value - 5 >= image_begin_ && *reinterpret_cast<const BYTE*>(value - 5) == 0xE8) {
+        if (is_return_address(*reinterpret_cast<const DWORD*>(slot))) {
             ours = slot;
             break;
         }

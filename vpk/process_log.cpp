@@ -150,7 +150,9 @@ void set_report_switch(long on)
     if (IProcessLog* log = process_log()) check_log(log->SetReportSwitch(on), log);
 }
 
-stack_walk_lock::stack_walk_lock() noexcept : log_(process_log())
+// The component and the table it hands out are not ours: a fault in either
+// is thrown to the walk's caller, which drops the trace.
+stack_walk_lock::stack_walk_lock() : log_(process_log())
 {
     if (!log_) return;
     void* table = nullptr;
@@ -162,7 +164,11 @@ stack_walk_lock::stack_walk_lock() noexcept : log_(process_log())
 
 stack_walk_lock::~stack_walk_lock()
 {
-    if (table_) log_->UnlockStackWalk();
+    try {
+        if (table_) log_->UnlockStackWalk();
+    } catch (...) {
+        // A fault in the component: the walk is over either way.
+    }
 }
 
 }  // namespace vpk

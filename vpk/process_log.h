@@ -30,7 +30,7 @@ void set_report_switch(long on);
 // there is no component or no loaded debug-help table.
 class stack_walk_lock {
 public:
-    stack_walk_lock() noexcept;
+    stack_walk_lock();
     ~stack_walk_lock();
     stack_walk_lock(const stack_walk_lock&) = delete;
     stack_walk_lock& operator=(const stack_walk_lock&) = delete;

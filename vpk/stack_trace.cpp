@@ -9,8 +9,17 @@ namespace vpk {
 
 namespace {
 
-// A frame line never needs more; below this the trace is cut off.
-constexpr ptrdiff_t frame_reserve = 512;
+constexpr DWORD max_symbol_name = 256;
+
+// The longest frame line, piece by piece as written below: a module's file
+// name with "!" and its base, a space; ": " and a symbol of the walk's
+// longest; ": \"file\"(line + 0xdisplacement)"; the line end. Below this much
+// room, plus the "..." marker and the terminator, the trace is cut off, so a
+// line is never cut in the middle and the marker always fits.
+constexpr ptrdiff_t longest_module = (MAX_PATH - 1) + 1 + 16 + 1;
+constexpr ptrdiff_t longest_symbol = 2 + max_symbol_name;
+constexpr ptrdiff_t longest_source = 3 + MAX_PATH + 2 + 10 + 5 + 8 + 1;
+constexpr ptrdiff_t frame_reserve = longest_module + longest_symbol + longest_source + 2 + sizeof "...\r\n";
 
 char* put(char* out, char* end, const char* format, ...)
 {
@@ -68,7 +77,7 @@ char* write_stack_trace_locked(const ProcessLogDebugHelp& help, char* out, char*
     IMAGEHLP_MODULE module_info;
     union {
         IMAGEHLP_SYMBOL symbol;
-        char bytes[sizeof(IMAGEHLP_SYMBOL) + 256];
+        char bytes[sizeof(IMAGEHLP_SYMBOL) + max_symbol_name];
     } symbol_buffer;
     IMAGEHLP_LINE line;
 
@@ -109,7 +118,7 @@ char* write_stack_trace_locked(const ProcessLogDebugHelp& help, char* out, char*
 
         memset(&symbol_buffer, 0, sizeof symbol_buffer);
         symbol_buffer.symbol.SizeOfStruct = sizeof(IMAGEHLP_SYMBOL);
-        symbol_buffer.symbol.MaxNameLength = 256;
+        symbol_buffer.symbol.MaxNameLength = max_symbol_name;
         // Displacements are shown from the return address, as the walk gives it.
         DWORD_PTR symbol_displacement = 0;
         if (help.SymGetSymFromAddr(process, site, &symbol_displacement, &symbol_buffer.symbol)) {

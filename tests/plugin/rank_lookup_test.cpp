@@ -295,14 +295,14 @@ TEST_F(RankLookup, RequestForAPageIsExactlyTheExpectedText)
     Navigate(L"http://a.example/");
     Navigate(L"http://b.example/caf\x00e9/\"q\"");
 
-    // Wine's URL Moniker's agent for a browser of version 8 and up.
+    // Wine's URL Moniker's agent for a browser of version 8 and up. The build
+    // tag is "win-x86_64" in the 32-bit build as well.
 #ifdef _WIN64
     const std::string agent = "Mozilla\\/4.0 (compatible; MSIE 8.0; Windows NT 6.1; Win64; x64; Trident\\/7.0)";
-    const std::string build = "ieaddon_unkmod-2.2.0-73-stable-win-x86_64";
 #else
     const std::string agent = "Mozilla\\/4.0 (compatible; MSIE 8.0; Windows NT 6.1; WOW64; Trident\\/7.0)";
-    const std::string build = "ieaddon_unkmod-2.2.0-73-stable-win-x86";
 #endif
+    const std::string build = "ieaddon_unkmod-2.2.0-73-stable-win-x86_64";
     const std::string body =
         "{\"agent\":\"" + build + "\",\"id\":2,\"method\":\"rank\",\"params\":[{"
         "\"lang\":\"de-ch,fr;q=0.5\","

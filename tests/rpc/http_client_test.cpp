@@ -7,6 +7,7 @@
 #include "support/SavedRegistryKey.h"
 #include "support/scripted_server.h"
 #include "vpk/module.h"
+#include "vpk/seh_exception.h"
 #include <gtest/gtest.h>
 #include <psapi.h>
 #include <atomic>
@@ -346,4 +347,33 @@ TEST(HttpClient, ARequestQueuedAsTheCallersAreReleasedGetsItsOwnAnswer)
     other.join();
     EXPECT_EQ("9", second);
     client.stop();
+}
+
+// A hook is caller's code: a machine fault in it, on a thread that translates
+// faults, reaches the caller as an error instead of ending the process.
+void FaultWhenQueued(LookupStage stage, const void*)
+{
+    int* nowhere = nullptr;
+    __asm__("" : "+r"(nowhere));
+    if (stage == LookupStage::queued) *static_cast<volatile int*>(nowhere) = 1;
+}
+
+TEST(HttpClient, AFaultInTheTraceHookIsThrownToTheCaller)
+{
+    RpcHost host(L"127.0.0.64");
+    RpcClient client;  // not started: nothing is sent
+    SetLookupTraceHook(FaultWhenQueued);
+    HRESULT caught = S_OK;
+    std::thread caller([&] {
+        vpk::install_fault_translator();
+        try {
+            std::string answer;
+            client.transact("GET / HTTP/1.1\r\n\r\n", 1000, answer);
+        } catch (const vpk::com_exception& e) {
+            caught = e.hr();
+        }
+    });
+    caller.join();
+    SetLookupTraceHook(nullptr);
+    EXPECT_EQ(vpk::fault_hresult(EXCEPTION_ACCESS_VIOLATION), caught);
 }
