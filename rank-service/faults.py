@@ -4,8 +4,7 @@ In every mode but "refuse" the request is read and handled as usual (the
 lookup is recorded); the mode decides only what goes back on the wire.
 """
 
-import socket
-import time
+import asyncio
 
 MODES = ("refuse", "stall", "close-early", "split", "split-crlf", "nul",
          "garbage", "huge-header", "number-result")
@@ -52,41 +51,55 @@ def _huge_head(head):
     return status_line + b"\r\n" + b"".join(lines) + others
 
 
-def deliver(mode, sock, head, body, stop):
+async def _pause(stop, seconds):
+    """True when the service stops during the pause."""
+    try:
+        await asyncio.wait_for(stop.wait(), seconds)
+        return True
+    except asyncio.TimeoutError:
+        return False
+
+
+async def _send(writer, data):
+    writer.write(data)
+    await writer.drain()
+
+
+async def deliver(mode, reader, writer, head, body, stop):
     """Send the answer the way the mode says; the stop event cuts pauses."""
     if mode in (None, "nul", "number-result"):
-        sock.sendall(head + body)
+        await _send(writer, head + body)
     elif mode == "stall":
-        _hold(sock, stop)
+        await _hold(reader, stop)
     elif mode == "close-early":
         pass
     elif mode == "split":
-        sock.sendall(head)
-        if stop.wait(SPLIT_PAUSE):
+        await _send(writer, head)
+        if await _pause(stop, SPLIT_PAUSE):
             return
-        sock.sendall(body)
+        await _send(writer, body)
     elif mode == "split-crlf":
-        sock.sendall(head[:-2])
-        if stop.wait(SPLIT_PAUSE):
+        await _send(writer, head[:-2])
+        if await _pause(stop, SPLIT_PAUSE):
             return
-        sock.sendall(head[-2:] + body)
+        await _send(writer, head[-2:] + body)
     elif mode == "garbage":
-        sock.sendall(GARBAGE)
+        await _send(writer, GARBAGE)
     elif mode == "huge-header":
-        sock.sendall(_huge_head(head) + body)
+        await _send(writer, _huge_head(head) + body)
     else:
         raise ValueError("unknown fault mode " + mode)
 
 
-def _hold(sock, stop):
+async def _hold(reader, stop):
     """Keep the connection open, answering nothing, until the peer leaves."""
-    deadline = time.monotonic() + STALL_LIMIT
-    sock.settimeout(0.25)
-    while not stop.is_set() and time.monotonic() < deadline:
+    loop = asyncio.get_running_loop()
+    deadline = loop.time() + STALL_LIMIT
+    while not stop.is_set() and loop.time() < deadline:
         try:
-            if not sock.recv(4096):
+            if not await asyncio.wait_for(reader.read(4096), 0.25):
                 return
-        except socket.timeout:
+        except asyncio.TimeoutError:
             continue
         except OSError:
             return

@@ -6,7 +6,7 @@ the end of its header block. So the body is read strictly by Content-Length
 and the answer goes out as one buffer: status line, headers and body.
 """
 
-import socket
+import asyncio
 
 MAX_HEADER_BYTES = 64 * 1024
 MAX_BODY_BYTES = 1024 * 1024
@@ -58,7 +58,20 @@ def _header_end(buf):
     return -1
 
 
-def read_request(sock):
+async def read_request(reader, writer, deadline):
+    """One request from an asyncio stream; deadline (loop time) bounds the
+    whole request, so a client trickling bytes cannot hold it for long."""
+    loop = asyncio.get_running_loop()
+
+    async def receive(size):
+        left = deadline - loop.time()
+        if left <= 0:
+            raise asyncio.TimeoutError()
+        try:
+            return await asyncio.wait_for(reader.read(size), left)
+        except ConnectionResetError:
+            return b""
+
     buf = b""
     while True:
         # Blank lines before the request line are tolerated (RFC 9112 2.2).
@@ -70,10 +83,8 @@ def read_request(sock):
             raise BadRequest(431, "header block larger than {} bytes"
                              .format(MAX_HEADER_BYTES))
         try:
-            chunk = sock.recv(65536)
-        except ConnectionResetError:
-            chunk = b""
-        except socket.timeout:
+            chunk = await receive(65536)
+        except asyncio.TimeoutError:
             if not buf:
                 raise NoRequest()
             raise BadRequest(408, "no complete header block in time")
@@ -83,7 +94,28 @@ def read_request(sock):
             raise BadRequest(400, "connection closed inside the header block")
         buf += chunk
 
-    head, rest = buf[:end], buf[end:]
+    request, length = parse_head(buf[:end])
+    rest = buf[end:]
+    if len(rest) < length and \
+            request.headers.get("expect", "").lower() == "100-continue":
+        writer.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+    while len(rest) < length:
+        try:
+            chunk = await receive(min(65536, length - len(rest)))
+        except asyncio.TimeoutError:
+            raise BadRequest(408, "body incomplete after {} of {} bytes"
+                             .format(len(rest), length))
+        if not chunk:
+            raise BadRequest(400, "connection closed after {} of {} body bytes"
+                             .format(len(rest), length))
+        rest += chunk
+    # Anything past Content-Length (the client's closing CR LF) is not ours.
+    request.body = rest[:length]
+    return request
+
+
+def parse_head(head):
+    """The request of a header block, and its body's length."""
     # Only LF ends a line; splitlines() would also break at bytes such as
     # 0x85 that may stand inside a value.
     lines = [x.rstrip("\r") for x in head.decode("latin-1").split("\n")]
@@ -116,22 +148,7 @@ def read_request(sock):
     length = int(length)
     if length > MAX_BODY_BYTES:
         raise BadRequest(413, "body larger than {} bytes".format(MAX_BODY_BYTES))
-
-    if len(rest) < length and \
-            headers.get("expect", "").lower() == "100-continue":
-        sock.sendall(b"HTTP/1.1 100 Continue\r\n\r\n")
-    while len(rest) < length:
-        try:
-            chunk = sock.recv(min(65536, length - len(rest)))
-        except socket.timeout:
-            raise BadRequest(408, "body incomplete after {} of {} bytes"
-                             .format(len(rest), length))
-        if not chunk:
-            raise BadRequest(400, "connection closed after {} of {} body bytes"
-                             .format(len(rest), length))
-        rest += chunk
-    # Anything past Content-Length (the client's closing CR LF) is not ours.
-    return Request(method, target, version, headers, rest[:length])
+    return Request(method, target, version, headers, b""), length
 
 
 def frame_answer(status, body, content_type="application/json", extra=()):
@@ -145,21 +162,29 @@ def frame_answer(status, body, content_type="application/json", extra=()):
     return head, body
 
 
-def close_gracefully(sock, drain_seconds=2.0, drain_bytes=64 * 1024):
+async def close_gracefully(reader, writer, drain_seconds=2.0,
+                           drain_bytes=64 * 1024):
     """Half-close, then read what the peer still sends before closing.
 
     Closing with unread bytes (the client's trailing CR LF) makes the kernel
     send a reset, which may destroy the answer before the client reads it.
     """
+    loop = asyncio.get_running_loop()
+    deadline = loop.time() + drain_seconds
     try:
-        sock.shutdown(socket.SHUT_WR)
-        sock.settimeout(drain_seconds)
+        await writer.drain()
+        if writer.can_write_eof():
+            writer.write_eof()
         while drain_bytes > 0:
-            chunk = sock.recv(min(4096, drain_bytes))
+            left = deadline - loop.time()
+            if left <= 0:
+                break
+            chunk = await asyncio.wait_for(reader.read(min(4096, drain_bytes)),
+                                           left)
             if not chunk:
                 break
             drain_bytes -= len(chunk)
-    except OSError:
+    except (OSError, asyncio.TimeoutError):
         pass
     finally:
-        sock.close()
+        writer.close()
