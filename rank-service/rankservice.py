@@ -13,6 +13,7 @@ README.md for the stores, the ranking, the fault modes and exit statuses.
 import argparse
 import errno
 import os
+import resource
 import signal
 import socket
 import sys
@@ -179,7 +180,7 @@ def main(argv=None):
         log("imported {} ranked hosts from {}".format(count, args.import_csv))
 
     try:
-        sock = listening_socket(address)
+        sock = listening_socket(address, reuse_port=args.workers > 1)
     except OSError as e:
         where = "{}:{}".format(*address)
         if e.errno == errno.EADDRINUSE:
@@ -191,6 +192,20 @@ def main(argv=None):
     if args.workers == 1:
         return _serve(sock, args, ready=True)
     return _supervise(sock, args)
+
+
+def _connection_bound(wanted):
+    """Raises the descriptor limit to the hard one; the bound stays under it
+    so that accepting never fails for want of a descriptor."""
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    try:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+        soft = hard
+    except (ValueError, OSError):
+        pass
+    if soft == resource.RLIM_INFINITY:
+        return wanted
+    return max(1, min(wanted, soft - 64))
 
 
 def _serve(sock, args, ready):
@@ -207,7 +222,8 @@ def _serve(sock, args, ready):
             metrics = None
             log("no /metrics: python3-prometheus-client is not installed")
         server = RankServer(None, store, fault=args.fault, log=log, sock=sock,
-                            max_connections=args.max_connections,
+                            max_connections=_connection_bound(
+                                args.max_connections),
                             read_timeout=args.request_timeout,
                             request_log=args.request_log, metrics=metrics)
         host, port = server.server_address[:2]
@@ -245,8 +261,12 @@ def _use_uvloop():
 
 
 def _supervise(sock, args):
-    """Pre-forks the workers on the one socket; restarts one that dies."""
+    """N workers, each with its own socket on the address (SO_REUSEPORT), so
+    the kernel spreads connections; one that dies is started again."""
+    address = sock.getsockname()
+    sock.close()  # bound to learn the port and test the address only
     children = {}
+    ready_r, ready_w = os.pipe()
 
     def spawn(slot):
         pid = os.fork()
@@ -255,7 +275,12 @@ def _supervise(sock, args):
             try:
                 for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
                     signal.signal(signum, signal.SIG_DFL)
-                code = _serve(sock, args, ready=False)
+                os.close(ready_r)
+                own = listening_socket(address, reuse_port=True)
+                os.write(ready_w, b"r")
+                code = _serve(own, args, ready=False)
+            except BaseException as e:
+                log("worker: {}".format(e))
             finally:
                 os._exit(code)
         children[pid] = slot
@@ -277,10 +302,12 @@ def _supervise(sock, args):
     signal.signal(signal.SIGHUP, on_hup)
     for slot in range(args.workers):
         spawn(slot)
+    for _ in range(args.workers):
+        if not os.read(ready_r, 1):
+            break
     if args.ready_file:
-        host, port = sock.getsockname()[:2]
-        _write_ready(args.ready_file, host, port)
-    log("{} workers on {}:{}".format(args.workers, *sock.getsockname()[:2]))
+        _write_ready(args.ready_file, *address[:2])
+    log("{} workers on {}:{}".format(args.workers, *address[:2]))
     status = 0
     while children:
         try:
@@ -298,7 +325,6 @@ def _supervise(sock, args):
             spawn(slot)
         elif code:
             status = 1
-    sock.close()
     return status
 
 

@@ -9,6 +9,7 @@ theirs, and every request has a deadline for arriving whole.
 import asyncio
 import collections
 import json
+import os
 import socket
 import threading
 import time
@@ -218,7 +219,7 @@ class RankServer:
             except Exception as e:
                 problem = str(e)
             age = self.store.table_age()
-            report = {"store": problem or "ok",
+            report = {"store": problem or "ok", "pid": os.getpid(),
                       "table_age_seconds": None if age is None else round(age, 3),
                       "connections": len(self._tasks)}
             return (200 if problem is None else 503, "application/json",

@@ -19,11 +19,12 @@ from sqlitestore import SqliteBackend  # noqa: E402
 
 SECRET = b"0123456789abcdef-test-secret"
 
-def call_body(url, id_=1, uagent="Mozilla/4.0 (compatible; MSIE 8.0)"):
+def call_body(url, id_=1, uagent="Mozilla/4.0 (compatible; MSIE 8.0)",
+              uid="{6B29FC40-CA47-1067-B31D-00DD010662DA}"):
     """A rank call's body; the client's own bytes are sent by the C++ rank
     exchange test against this service."""
     params = {"lang": "en-US", "ref": "", "uagent": uagent,
-              "uid": "{6B29FC40-CA47-1067-B31D-00DD010662DA}", "url": url}
+              "uid": uid, "url": url}
     return json.dumps({"agent": "ieaddon-2.2.0-73-stable-win-x86_64",
                        "id": id_, "method": "rank", "params": [params],
                        "version": "1.0"}, separators=(",", ":")).encode()
@@ -34,12 +35,24 @@ def post(body, path=b"/rank/", method=b"POST", extra=b""):
         method, path, extra, len(body), body)
 
 
-def raw_answer(address, data):
+def raw_answer(address, data, timeout=5):
     """Send bytes, read everything until the server closes."""
-    with socket.create_connection(address, timeout=5) as s:
+    with socket.create_connection(address, timeout=timeout) as s:
         s.sendall(data)
         s.shutdown(socket.SHUT_WR)
         return b"".join(iter(lambda: s.recv(65536), b""))
+
+
+def wait_for(check, timeout=60, what="the condition"):
+    """Returns check()'s first true value; fails after a generous timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("no {} within {} s".format(what, timeout))
+        time.sleep(0.01)
 
 
 class FakeClock:
@@ -208,3 +221,61 @@ class RedisCluster:
                 server.kill()
                 server.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+PYTHON = "/usr/bin/python3"  # Debian's, with the service's modules
+
+
+class ServiceProcess:
+    """rankservice.py as its own process on 127.0.0.1 and a free port."""
+
+    def __init__(self, *args, folder=None):
+        import subprocess
+        self.dir = folder or tempfile.mkdtemp(prefix="rankservice-")
+        self._own_dir = folder is None
+        ready = os.path.join(self.dir, "ready.%d" % len(os.listdir(self.dir)))
+        self.log_path = ready + ".log"
+        with open(self.log_path, "wb") as log:
+            self.process = subprocess.Popen(
+                [PYTHON, os.path.join(SERVICE_DIR, "rankservice.py"),
+                 "--listen", "127.0.0.1", "--port", "0", "--ready-file", ready,
+                 *args], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                preexec_fn=_die_with_parent)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(ready):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                raise RuntimeError("service did not start: " + self.log())
+            time.sleep(0.05)
+        with open(ready) as f:
+            host, port = f.read().split()
+        self.address = (host, int(port))
+
+    def log(self):
+        with open(self.log_path, errors="replace") as f:
+            return f.read()
+
+    def rank(self, url, uid="u", timeout=5):
+        """The answer's result, or raises."""
+        answer = raw_answer(self.address, post(call_body(url, uid=uid)),
+                            timeout=timeout)
+        return json.loads(answer.partition(b"\r\n\r\n")[2])["result"]
+
+    def get(self, path):
+        return raw_answer(self.address, b"GET %s HTTP/1.1\r\nHost: x\r\n\r\n"
+                          % path.encode()).partition(b"\r\n\r\n")[2]
+
+    def metric(self, name):
+        for line in self.get("/metrics").decode().splitlines():
+            if line.startswith(name + " "):
+                return float(line.split()[1])
+        return None
+
+    def stop(self, signum=None):
+        import signal
+        if self.process.poll() is None:
+            self.process.send_signal(signum or signal.SIGTERM)
+        code = self.process.wait(30)
+        if self._own_dir:
+            shutil.rmtree(self.dir, ignore_errors=True)
+        return code
