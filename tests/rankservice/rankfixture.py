@@ -164,6 +164,11 @@ class RedisCluster:
                 check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                 timeout=60)
             self.wait_ok()
+            # Cluster ok comes before the replicas have synced; a master
+            # killed then would have no one to take over.
+            self._wait(lambda: sum(
+                self.node(p).info("replication").get("master_link_status")
+                == "up" for p in self.ports) == 3)
         except BaseException:
             self.close()
             raise
