@@ -60,46 +60,36 @@ async def _pause(stop, seconds):
         return False
 
 
-async def _send(writer, data):
-    writer.write(data)
-    await writer.drain()
-
-
-async def deliver(mode, reader, writer, head, body, stop):
-    """Send the answer the way the mode says; the stop event cuts pauses."""
+def at_once(mode, head, body):
+    """The bytes to send at once, b"" for none, or None when the mode needs
+    pauses (deliver)."""
     if mode in (None, "nul", "number-result"):
-        await _send(writer, head + body)
-    elif mode == "stall":
-        await _hold(reader, stop)
-    elif mode == "close-early":
-        pass
-    elif mode == "split":
-        await _send(writer, head)
-        if await _pause(stop, SPLIT_PAUSE):
-            return
-        await _send(writer, body)
-    elif mode == "split-crlf":
-        await _send(writer, head[:-2])
-        if await _pause(stop, SPLIT_PAUSE):
-            return
-        await _send(writer, head[-2:] + body)
-    elif mode == "garbage":
-        await _send(writer, GARBAGE)
-    elif mode == "huge-header":
-        await _send(writer, _huge_head(head) + body)
+        return head + body
+    if mode == "close-early":
+        return b""
+    if mode == "garbage":
+        return GARBAGE
+    if mode == "huge-header":
+        return _huge_head(head) + body
+    return None
+
+
+async def deliver(mode, send, head, body, stop, gone):
+    """Send the answer of a mode that pauses; the stop event cuts pauses,
+    the gone event tells that the peer closed."""
+    if mode == "stall":
+        # Keep the connection open, answering nothing, until the peer leaves.
+        waits = [asyncio.ensure_future(e.wait()) for e in (stop, gone)]
+        await asyncio.wait(waits, timeout=STALL_LIMIT,
+                           return_when=asyncio.FIRST_COMPLETED)
+        for w in waits:
+            w.cancel()
+    elif mode in ("split", "split-crlf"):
+        # split-crlf: up to the first CR LF of the blank line, then the rest
+        cut = len(head) if mode == "split" else len(head) - 2
+        data = head + body
+        send(data[:cut])
+        if not await _pause(stop, SPLIT_PAUSE):
+            send(data[cut:])
     else:
         raise ValueError("unknown fault mode " + mode)
-
-
-async def _hold(reader, stop):
-    """Keep the connection open, answering nothing, until the peer leaves."""
-    loop = asyncio.get_running_loop()
-    deadline = loop.time() + STALL_LIMIT
-    while not stop.is_set() and loop.time() < deadline:
-        try:
-            if not await asyncio.wait_for(reader.read(4096), 0.25):
-                return
-        except asyncio.TimeoutError:
-            continue
-        except OSError:
-            return

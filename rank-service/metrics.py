@@ -14,11 +14,16 @@ class Metrics:
             "rank_answer_seconds", "From accept to the answer sent",
             buckets=(.0005, .001, .002, .005, .01, .025, .05, .1, .25, 1, 5),
             registry=self.registry)
+        self._by_status = {}
         self.server = None
         self.registry.register(_StoreCollector(store, self))
 
     def answered(self, status, seconds):
-        self._requests.labels(str(status)).inc()
+        counter = self._by_status.get(status)
+        if counter is None:
+            counter = self._by_status[status] = self._requests.labels(
+                str(status))
+        counter.inc()
         self._latency.observe(seconds)
 
     def exposition(self):

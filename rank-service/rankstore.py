@@ -21,7 +21,7 @@ import csv
 import hashlib
 import hmac
 import os
-import queue
+import collections
 import threading
 import time
 from urllib.parse import urlsplit
@@ -192,9 +192,14 @@ class RankStore:
         self._table = {}
         self._version = None
         self._published_at = None
-        self._queue = queue.Queue(self.QUEUE_LIMIT)
+        # A deque: appending takes no lock and wakes no one; the recorder
+        # looks every batch period.
+        self._queue = collections.deque()
+        self._flushes = []
+        self._closing = False
         self._stop = threading.Event()
         self._wake = threading.Event()
+        self._wake_recorder = threading.Event()
         self._force = False
         self._lock_token = os.urandom(8).hex()
         self.reload()
@@ -219,9 +224,9 @@ class RankStore:
     def record(self, host, uid, when):
         user = hmac.new(self._key, uid.encode("utf-8", "surrogatepass"),
                         hashlib.sha256).digest()[:USER_HASH_BYTES]
-        try:
-            self._queue.put_nowait((host, user, int(when)))
-        except queue.Full:
+        if len(self._queue) < self.QUEUE_LIMIT:
+            self._queue.append((host, user, int(when)))
+        else:
             self.stats.dropped += 1
 
     def rank(self, host):
@@ -239,37 +244,27 @@ class RankStore:
     def flush(self, timeout=None):
         """Returns once every lookup queued before the call is committed."""
         done = threading.Event()
-        self._queue.put(done)
+        self._flushes.append(done)
+        self._wake_recorder.set()
         return done.wait(timeout)
 
     def _record_loop(self):
-        closing = False
-        while not closing:
-            item = self._queue.get()
-            batch, markers = [], []
-            deadline = time.monotonic() + self._batch_seconds
-            while True:
-                if item is None:
-                    closing = True
-                    break
-                if isinstance(item, threading.Event):
-                    # A flush asks for now: take what is queued, no waiting.
-                    markers.append(item)
-                    deadline = 0
-                else:
-                    batch.append(item)
-                if len(batch) >= self._batch_rows:
-                    break
-                wait = deadline - time.monotonic()
-                try:
-                    item = self._queue.get(timeout=wait) if wait > 0 \
-                        else self._queue.get_nowait()
-                except queue.Empty:
-                    break
-            if batch:
+        while True:
+            self._wake_recorder.wait(max(self._batch_seconds, 0.001))
+            self._wake_recorder.clear()
+            flushes, self._flushes = self._flushes, []
+            closing = self._closing
+            # Everything queued now: what each flush waits for is in it.
+            count = len(self._queue)
+            while count:
+                batch = [self._queue.popleft()
+                         for _ in range(min(count, self._batch_rows))]
+                count -= len(batch)
                 self._write(batch)
-            for marker in markers:
-                marker.set()
+            for done in flushes:
+                done.set()
+            if closing:
+                return
 
     def _write(self, rows):
         attempt, last = 0, None
@@ -372,7 +367,8 @@ class RankStore:
         """Stops the threads; every queued lookup is written first."""
         self._stop.set()
         self._wake.set()
-        self._queue.put(None)
+        self._closing = True
+        self._wake_recorder.set()
         self._recorder.join()
         self._maintainer.join()
         self.backend.close()

@@ -1,6 +1,6 @@
-"""The listening socket: one event loop, one task per connection.
+"""The listening socket: one event loop, a protocol object per connection.
 
-A connection costs a task, not a thread, and the number of them is bounded:
+A connection costs a small object, not a thread, and their number is bounded:
 past the bound the oldest connection still sending its request is dropped,
 so a flood of half-sent requests cannot starve the clients that complete
 theirs, and every request has a deadline for arriving whole.
@@ -67,17 +67,18 @@ class RankServer:
         self.server_address = self.socket.getsockname()
         self.stopping = threading.Event()
         self.evicted = 0
-        self._tasks = set()
+        self._connections = set()
         # Connections still reading their request, oldest first.
         self._reading = collections.OrderedDict()
         self._loop = None
         self._stop_event = None
+        self._all_closed = None
         self._started = threading.Event()
         self._done = threading.Event()
 
     @property
     def connections(self):
-        return len(self._tasks)
+        return len(self._connections)
 
     def serve_forever(self, poll_interval=None, on_start=None):
         del poll_interval  # the loop needs no polling
@@ -89,8 +90,9 @@ class RankServer:
     async def _serve(self, on_start):
         self._loop = asyncio.get_running_loop()
         self._stop_event = asyncio.Event()
-        server = await asyncio.start_server(self._accept, sock=self.socket,
-                                            backlog=BACKLOG)
+        self._all_closed = asyncio.Event()
+        server = await self._loop.create_server(
+            lambda: _Connection(self), sock=self.socket, backlog=BACKLOG)
         if on_start:
             on_start(self._loop)
         self._started.set()
@@ -99,11 +101,10 @@ class RankServer:
         await self._stop_event.wait()
         server.close()
         # Requests not read whole yet are dropped; answers finish.
-        for task in list(self._reading):
-            task.cancel()
-        if self._tasks:
-            await asyncio.wait(list(self._tasks))
-        await server.wait_closed()
+        for connection in list(self._reading):
+            connection.transport.abort()
+        if self._connections:
+            await self._all_closed.wait()
 
     def stop_soon(self):
         """From the loop's thread (a signal handler)."""
@@ -121,84 +122,26 @@ class RankServer:
     def server_close(self):
         self.socket.close()
 
-    async def _accept(self, reader, writer):
-        task = asyncio.current_task()
-        if len(self._tasks) >= self.max_connections:
+    def _connection_made(self, connection):
+        if len(self._connections) >= self.max_connections:
             if not self._reading:
-                writer.transport.abort()
+                connection.transport.abort()
                 self.evicted += 1
-                return
+                return False
             oldest, _ = self._reading.popitem(last=False)
-            oldest.cancel()
+            oldest.transport.abort()
             self.evicted += 1
-        self._tasks.add(task)
-        try:
-            await self._connection(task, reader, writer)
-        except (asyncio.CancelledError, ConnectionError, OSError):
-            writer.transport.abort()
-        except Exception as e:  # one line instead of a traceback; go on
-            self.log("{} internal error: {!r}".format(self._peer(writer), e))
-            writer.transport.abort()
-        finally:
-            self._tasks.discard(task)
-            self._reading.pop(task, None)
+        self._connections.add(connection)
+        self._reading[connection] = None
+        return True
 
-    @staticmethod
-    def _peer(writer):
-        peer = writer.get_extra_info("peername")
-        return peer[0] if peer else "-"
+    def _connection_lost(self, connection):
+        self._connections.discard(connection)
+        self._reading.pop(connection, None)
+        if self._stop_event.is_set() and not self._connections:
+            self._all_closed.set()
 
-    async def _connection(self, task, reader, writer):
-        if self.fault == "refuse":
-            writer.close()
-            return
-        sock = writer.get_extra_info("socket")
-        # Answers go out in one send; without Nagle the split modes' parts
-        # leave as separate segments.
-        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        started = time.monotonic()
-        self._reading[task] = None
-        try:
-            request = await httpwire.read_request(
-                reader, writer, self._loop.time() + self.read_timeout)
-        except httpwire.NoRequest:
-            writer.close()  # a connectivity probe: nothing to say or log
-            return
-        except httpwire.BadRequest as e:
-            request = None
-            status, outcome, what = e.status, rpc.error_answer(
-                rpc.HTTP_ERROR, str(e)), "-"
-        finally:
-            self._reading.pop(task, None)
-
-        if request is not None:
-            what = "{} {}".format(request.method, request.target)
-            operator = await self._operator(request)
-            if operator:
-                await self._send_plain(reader, writer, *operator)
-                return
-            status, outcome = self._dispatch(request)
-
-        body = rpc.encode(faults.reshape(self.fault, outcome.answer))
-        head, body = httpwire.frame_answer(
-            status, faults.mangle(self.fault, body))
-        try:
-            await faults.deliver(self.fault, reader, writer, head, body,
-                                 self._stop_event)
-            sent = ""
-        except OSError as e:
-            sent = " (answer not delivered: {})".format(e.strerror or e)
-        elapsed = time.monotonic() - started
-        if self.metrics:
-            self.metrics.answered(status, elapsed)
-        if self.request_log:
-            self.log("{} {} {} {} {}ms{}{}".format(
-                self._peer(writer), _printable(what[:200]), status,
-                _printable(outcome.note[:300]), int(elapsed * 1000),
-                " fault=" + self.fault if self.fault else "", sent))
-        await httpwire.close_gracefully(reader, writer)
-
-    def _dispatch(self, request):
+    def dispatch(self, request):
         if request.path not in RPC_PATHS:
             return 404, rpc.error_answer(
                 rpc.HTTP_ERROR, "no such path; POST JSON-RPC to /rank/")
@@ -208,28 +151,205 @@ class RankServer:
                 .format(request.method))
         return 200, rpc.handle(request.body, self.store)
 
-    async def _operator(self, request):
+    def is_operator(self, request):
+        return request.method == "GET" and (
+            request.path == "/healthz"
+            or request.path == "/metrics" and self.metrics is not None)
+
+    async def operator(self, request):
         """(status, content type, body) for /healthz and /metrics."""
-        if request.method != "GET":
-            return None
-        if request.path == "/healthz":
-            try:
-                await self._loop.run_in_executor(None, self.store.backend.ping)
-                problem = None
-            except Exception as e:
-                problem = str(e)
-            age = self.store.table_age()
-            report = {"store": problem or "ok", "pid": os.getpid(),
-                      "table_age_seconds": None if age is None else round(age, 3),
-                      "connections": len(self._tasks)}
-            return (200 if problem is None else 503, "application/json",
-                    json.dumps(report).encode())
-        if request.path == "/metrics" and self.metrics:
+        if request.path == "/metrics":
             content_type, text = self.metrics.exposition()
             return 200, content_type, text
-        return None
+        try:
+            await self._loop.run_in_executor(None, self.store.backend.ping)
+            problem = None
+        except Exception as e:
+            problem = str(e)
+        age = self.store.table_age()
+        report = {"store": problem or "ok", "pid": os.getpid(),
+                  "table_age_seconds": None if age is None else round(age, 3),
+                  "connections": len(self._connections)}
+        return (200 if problem is None else 503, "application/json",
+                json.dumps(report).encode())
 
-    async def _send_plain(self, reader, writer, status, content_type, body):
+
+class _Connection(asyncio.Protocol):
+    """One request, one answer, then a graceful close.
+
+    The common answer is written from data_received with no task; a fault
+    mode that pauses, and the health check, get a task of their own.
+    """
+
+    DRAIN_SECONDS = 2.0
+    DRAIN_BYTES = 64 * 1024
+
+    def __init__(self, server):
+        self.server = server
+        self.transport = None
+        self.buf = bytearray()
+        self.partial = None
+        self.reading = True
+        self.draining = False
+        self.drained = 0
+        self.timer = None
+        self.task = None
+        self.gone = asyncio.Event()
+        self.started = time.monotonic()
+
+    def connection_made(self, transport):
+        self.transport = transport
+        server = self.server
+        if not server._connection_made(self):
+            return
+        if server.fault == "refuse":
+            transport.close()
+            return
+        # Answers go out in one send; without Nagle the split modes' parts
+        # leave as separate segments.
+        sock = transport.get_extra_info("socket")
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.timer = server._loop.call_later(server.read_timeout, self._expired)
+
+    def connection_lost(self, exc):
+        self.gone.set()
+        if self.timer:
+            self.timer.cancel()
+        self.server._connection_lost(self)
+
+    def data_received(self, data):
+        if self.draining:
+            self.drained += len(data)
+            if self.drained > self.DRAIN_BYTES:
+                self.transport.close()
+            return
+        if not self.reading:
+            return
+        self.buf += data
+        try:
+            request, partial = httpwire.parse(self.buf)
+        except httpwire.BadRequest as e:
+            self._bad(e.status, str(e))
+            return
+        if partial is not None and self.partial is None:
+            self.partial = partial
+            if partial.headers.get("expect", "").lower() == "100-continue":
+                self.transport.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+        if request is not None:
+            self._request(request)
+
+    def eof_received(self):
+        if self.reading:
+            problem = httpwire.incomplete(self.buf, self.partial)
+            if problem is None:
+                self._quiet_close()
+            elif self.partial is None:
+                self._bad(400, "connection closed inside the header block")
+            else:
+                self._bad(400, problem.replace("incomplete", "closed"))
+        else:
+            self.gone.set()  # a stalled answer stops holding
+            if self.draining:
+                self.transport.close()
+        return True  # the answer may still be going out
+
+    def _expired(self):
+        self.timer = None
+        if self.reading:
+            problem = httpwire.incomplete(self.buf, self.partial)
+            if problem is None:
+                self._quiet_close()  # a connectivity probe gone quiet
+            else:
+                self._bad(408, problem + " in time")
+        else:
+            self.transport.close()
+
+    def _quiet_close(self):
+        self.reading = False
+        self.transport.close()
+
+    def _stop_reading(self):
+        self.reading = False
+        self.server._reading.pop(self, None)
+        if self.timer:
+            self.timer.cancel()
+            self.timer = None
+
+    def _bad(self, status, message):
+        self._stop_reading()
+        self._answer(status, rpc.error_answer(rpc.HTTP_ERROR, message), "-")
+
+    def _request(self, request):
+        self._stop_reading()
+        what = "{} {}".format(request.method, request.target)
+        if self.server.is_operator(request):
+            self.task = asyncio.ensure_future(self._operator(request))
+            return
+        status, outcome = self.server.dispatch(request)
+        self._answer(status, outcome, what)
+
+    async def _operator(self, request):
+        status, content_type, body = await self.server.operator(request)
         head, body = httpwire.frame_answer(status, body, content_type)
-        writer.write(head + body)
-        await httpwire.close_gracefully(reader, writer)
+        self.transport.write(head + body)
+        self._close_gracefully()
+
+    def _answer(self, status, outcome, what):
+        server = self.server
+        fault = server.fault
+        body = rpc.encode(faults.reshape(fault, outcome.answer))
+        head, body = httpwire.frame_answer(status, faults.mangle(fault, body))
+        data = faults.at_once(fault, head, body)
+        if data is not None:
+            if data:
+                self.transport.write(data)
+            self._answered(status, outcome, what)
+        else:
+            self.task = asyncio.ensure_future(
+                self._deliver(status, outcome, what, head, body))
+
+    async def _deliver(self, status, outcome, what, head, body):
+        await faults.deliver(self.server.fault, self._send, head, body,
+                             self.server._stop_event, self.gone)
+        self._answered(status, outcome, what)
+
+    def _send(self, data):
+        if not self.transport.is_closing():
+            self.transport.write(data)
+
+    def _answered(self, status, outcome, what):
+        server = self.server
+        elapsed = time.monotonic() - self.started
+        if server.metrics:
+            server.metrics.answered(status, elapsed)
+        if server.request_log:
+            peer = self.transport.get_extra_info("peername")
+            server.log("{} {} {} {} {}ms{}".format(
+                peer[0] if peer else "-", _printable(what[:200]), status,
+                _printable(outcome.note[:300]), int(elapsed * 1000),
+                " fault=" + server.fault if server.fault else ""))
+        self._close_gracefully()
+
+    def _close_gracefully(self):
+        """Half-close, then read what the peer still sends before closing.
+
+        Closing with unread bytes (the client's trailing CR LF) makes the
+        kernel send a reset, which may destroy the answer before the client
+        reads it.
+        """
+        transport = self.transport
+        if transport.is_closing():
+            return
+        self.draining = True
+        try:
+            if transport.can_write_eof():
+                transport.write_eof()
+        except OSError:
+            self.gone.set()  # the peer reset the connection
+        if self.gone.is_set():
+            transport.close()
+            return
+        if self.timer:
+            self.timer.cancel()
+        self.timer = self.server._loop.call_later(self.DRAIN_SECONDS,
+                                                  transport.close)
