@@ -190,7 +190,8 @@ def main(argv=None):
         return _fail(EXIT_BAD_ADDRESS, "cannot listen on {}: {}"
                      .format(where, e.strerror or e))
     if args.workers == 1:
-        return _serve(sock, args, ready=True)
+        return _serve(sock, args, on_ready=lambda host, port: _write_ready(
+            args.ready_file, host, port) if args.ready_file else None)
     return _supervise(sock, args)
 
 
@@ -208,7 +209,7 @@ def _connection_bound(wanted):
     return max(1, min(wanted, soft - 64))
 
 
-def _serve(sock, args, ready):
+def _serve(sock, args, on_ready):
     try:
         store = open_store(args, args.recompute_every)
     except StoreError as e:
@@ -227,12 +228,12 @@ def _serve(sock, args, ready):
                             read_timeout=args.request_timeout,
                             request_log=args.request_log, metrics=metrics)
         host, port = server.server_address[:2]
-        if ready and args.ready_file:
-            try:
-                _write_ready(args.ready_file, host, port)
-            except OSError as e:
-                return _fail(1, "cannot write ready file {}: {}"
-                             .format(args.ready_file, e.strerror or e))
+        # Ready once the table is loaded: a client never waits behind it.
+        try:
+            on_ready(host, port)
+        except OSError as e:
+            return _fail(1, "cannot write ready file {}: {}"
+                         .format(args.ready_file, e.strerror or e))
 
         def on_start(loop):
             # Stopping twice is stopping once: the close stays orderly.
@@ -277,8 +278,8 @@ def _supervise(sock, args):
                     signal.signal(signum, signal.SIG_DFL)
                 os.close(ready_r)
                 own = listening_socket(address, reuse_port=True)
-                os.write(ready_w, b"r")
-                code = _serve(own, args, ready=False)
+                code = _serve(own, args, on_ready=lambda host, port:
+                              os.write(ready_w, b"r"))
             except BaseException as e:
                 log("worker: {}".format(e))
             finally:

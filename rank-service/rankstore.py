@@ -35,6 +35,21 @@ class StoreError(Exception):
     """The store cannot be opened or used, or an import file is bad."""
 
 
+class translate_errors:
+    """Raises a store driver's errors as StoreError, naming the operation."""
+
+    def __init__(self, errors, what):
+        self.errors = errors
+        self.what = what
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, e, tb):
+        if isinstance(e, self.errors):
+            raise StoreError("{} failed: {}".format(self.what, e)) from e
+
+
 def host_of(url):
     """The host a web address is ranked under, or "" for any other address.
 

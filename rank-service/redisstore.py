@@ -14,7 +14,8 @@ import threading
 import redis
 from redis.cluster import ClusterNode, RedisCluster
 
-from rankstore import DAY_SECONDS, WINDOW_SECONDS, StoreError
+from rankstore import (DAY_SECONDS, WINDOW_SECONDS, StoreError,
+                       translate_errors)
 
 WINDOW_DAYS = WINDOW_SECONDS // DAY_SECONDS
 CHUNK = 2000
@@ -43,16 +44,8 @@ def _hll_key(host, day):
     return "rank:u:{%s}:%d" % (host, day)
 
 
-class _errors:
-    def __init__(self, what):
-        self.what = what
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, kind, e, tb):
-        if isinstance(e, redis.exceptions.RedisError):
-            raise StoreError("Redis {} failed: {}".format(self.what, e))
+def _errors(what):
+    return translate_errors(redis.exceptions.RedisError, "Redis " + what)
 
 
 class RedisBackend:

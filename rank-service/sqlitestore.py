@@ -11,7 +11,7 @@ import sqlite3
 import threading
 import time
 
-from rankstore import WINDOW_SECONDS, StoreError
+from rankstore import WINDOW_SECONDS, translate_errors
 
 _SCHEMA = """
 CREATE TABLE IF NOT EXISTS seen (
@@ -74,16 +74,9 @@ class SqliteBackend:
                 self._all.append(db)
         return db
 
-    class _errors:
-        def __init__(self, what):
-            self.what = what
-
-        def __enter__(self):
-            return self
-
-        def __exit__(self, kind, e, tb):
-            if isinstance(e, sqlite3.Error):
-                raise StoreError("database {} failed: {}".format(self.what, e))
+    @staticmethod
+    def _errors(what):
+        return translate_errors(sqlite3.Error, "database " + what)
 
     def _transaction(self, work):
         db = self._db()
