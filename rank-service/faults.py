@@ -4,8 +4,7 @@ In every mode but "refuse" the request is read and handled as usual (the
 lookup is recorded); the mode decides only what goes back on the wire.
 """
 
-import socket
-import time
+import asyncio
 
 MODES = ("refuse", "stall", "close-early", "split", "split-crlf", "nul",
          "garbage", "huge-header", "number-result")
@@ -52,41 +51,45 @@ def _huge_head(head):
     return status_line + b"\r\n" + b"".join(lines) + others
 
 
-def deliver(mode, sock, head, body, stop):
-    """Send the answer the way the mode says; the stop event cuts pauses."""
+async def _pause(stop, seconds):
+    """True when the service stops during the pause."""
+    try:
+        await asyncio.wait_for(stop.wait(), seconds)
+        return True
+    except asyncio.TimeoutError:
+        return False
+
+
+def at_once(mode, head, body):
+    """The bytes to send at once, b"" for none, or None when the mode needs
+    pauses (deliver)."""
     if mode in (None, "nul", "number-result"):
-        sock.sendall(head + body)
-    elif mode == "stall":
-        _hold(sock, stop)
-    elif mode == "close-early":
-        pass
-    elif mode == "split":
-        sock.sendall(head)
-        if stop.wait(SPLIT_PAUSE):
-            return
-        sock.sendall(body)
-    elif mode == "split-crlf":
-        sock.sendall(head[:-2])
-        if stop.wait(SPLIT_PAUSE):
-            return
-        sock.sendall(head[-2:] + body)
-    elif mode == "garbage":
-        sock.sendall(GARBAGE)
-    elif mode == "huge-header":
-        sock.sendall(_huge_head(head) + body)
+        return head + body
+    if mode == "close-early":
+        return b""
+    if mode == "garbage":
+        return GARBAGE
+    if mode == "huge-header":
+        return _huge_head(head) + body
+    return None
+
+
+async def deliver(mode, send, head, body, stop, gone):
+    """Send the answer of a mode that pauses; the stop event cuts pauses,
+    the gone event tells that the peer closed."""
+    if mode == "stall":
+        # Keep the connection open, answering nothing, until the peer leaves.
+        waits = [asyncio.ensure_future(e.wait()) for e in (stop, gone)]
+        await asyncio.wait(waits, timeout=STALL_LIMIT,
+                           return_when=asyncio.FIRST_COMPLETED)
+        for w in waits:
+            w.cancel()
+    elif mode in ("split", "split-crlf"):
+        # split-crlf: up to the first CR LF of the blank line, then the rest
+        cut = len(head) if mode == "split" else len(head) - 2
+        data = head + body
+        send(data[:cut])
+        if not await _pause(stop, SPLIT_PAUSE):
+            send(data[cut:])
     else:
         raise ValueError("unknown fault mode " + mode)
-
-
-def _hold(sock, stop):
-    """Keep the connection open, answering nothing, until the peer leaves."""
-    deadline = time.monotonic() + STALL_LIMIT
-    sock.settimeout(0.25)
-    while not stop.is_set() and time.monotonic() < deadline:
-        try:
-            if not sock.recv(4096):
-                return
-        except socket.timeout:
-            continue
-        except OSError:
-            return

@@ -1,12 +1,10 @@
-"""Reading one HTTP/1.1 request off a socket and framing the answer.
+"""Reading one HTTP/1.1 request from received bytes and framing the answer.
 
 The toolbar's client sends its whole request in one piece, followed by a
 CR LF that Content-Length does not count, and reads the answer only until
 the end of its header block. So the body is read strictly by Content-Length
 and the answer goes out as one buffer: status line, headers and body.
 """
-
-import socket
 
 MAX_HEADER_BYTES = 64 * 1024
 MAX_BODY_BYTES = 1024 * 1024
@@ -18,13 +16,6 @@ REASONS = {
     431: "Request Header Fields Too Large", 500: "Internal Server Error",
     501: "Not Implemented",
 }
-
-
-class NoRequest(Exception):
-    """The peer closed, or went quiet, before sending a single byte.
-
-    This is what a connectivity probe looks like; it is not an error.
-    """
 
 
 class BadRequest(Exception):
@@ -49,41 +40,50 @@ class Request:
         return target.split("?", 1)[0].split("#", 1)[0]
 
 
-def _header_end(buf):
+def _header_end(buf, start=0):
     """Index just past the blank line ending the header block, or -1."""
     for mark in (b"\r\n\r\n", b"\n\n"):
-        i = buf.find(mark)
+        i = buf.find(mark, start)
         if i >= 0:
             return i + len(mark)
     return -1
 
 
-def read_request(sock):
-    buf = b""
-    while True:
-        # Blank lines before the request line are tolerated (RFC 9112 2.2).
-        buf = buf.lstrip(b"\r\n")
-        end = _header_end(buf)
-        if end >= 0:
-            break
-        if len(buf) > MAX_HEADER_BYTES:
+def parse(buf):
+    """What the bytes so far make: (None, None) while the header block is
+    incomplete, (request, None) once the body is whole, or (None, request)
+    while its body is still coming. Raises BadRequest."""
+    # Blank lines before the request line are tolerated (RFC 9112 2.2).
+    start = len(buf) - len(buf.lstrip(b"\r\n"))
+    end = _header_end(buf, start)
+    if end < 0:
+        if len(buf) - start > MAX_HEADER_BYTES:
             raise BadRequest(431, "header block larger than {} bytes"
                              .format(MAX_HEADER_BYTES))
-        try:
-            chunk = sock.recv(65536)
-        except ConnectionResetError:
-            chunk = b""
-        except socket.timeout:
-            if not buf:
-                raise NoRequest()
-            raise BadRequest(408, "no complete header block in time")
-        if not chunk:
-            if not buf:
-                raise NoRequest()
-            raise BadRequest(400, "connection closed inside the header block")
-        buf += chunk
+        return None, None
+    request, length = parse_head(bytes(buf[start:end]))
+    if len(buf) - end < length:
+        request.length = length
+        return None, request
+    # Anything past Content-Length (the client's closing CR LF) is not ours.
+    request.body = bytes(buf[end:end + length])
+    return request, None
 
-    head, rest = buf[:end], buf[end:]
+
+def incomplete(buf, partial):
+    """The complaint about a request that stopped coming, or None when
+    nothing came at all (a connectivity probe)."""
+    if not buf.strip(b"\r\n"):
+        return None
+    if partial is None:
+        return "no complete header block"
+    end = _header_end(buf, len(buf) - len(buf.lstrip(b"\r\n")))
+    return "body incomplete after {} of {} bytes".format(len(buf) - end,
+                                                        partial.length)
+
+
+def parse_head(head):
+    """The request of a header block, and its body's length."""
     # Only LF ends a line; splitlines() would also break at bytes such as
     # 0x85 that may stand inside a value.
     lines = [x.rstrip("\r") for x in head.decode("latin-1").split("\n")]
@@ -116,22 +116,7 @@ def read_request(sock):
     length = int(length)
     if length > MAX_BODY_BYTES:
         raise BadRequest(413, "body larger than {} bytes".format(MAX_BODY_BYTES))
-
-    if len(rest) < length and \
-            headers.get("expect", "").lower() == "100-continue":
-        sock.sendall(b"HTTP/1.1 100 Continue\r\n\r\n")
-    while len(rest) < length:
-        try:
-            chunk = sock.recv(min(65536, length - len(rest)))
-        except socket.timeout:
-            raise BadRequest(408, "body incomplete after {} of {} bytes"
-                             .format(len(rest), length))
-        if not chunk:
-            raise BadRequest(400, "connection closed after {} of {} body bytes"
-                             .format(len(rest), length))
-        rest += chunk
-    # Anything past Content-Length (the client's closing CR LF) is not ours.
-    return Request(method, target, version, headers, rest[:length])
+    return Request(method, target, version, headers, b""), length
 
 
 def frame_answer(status, body, content_type="application/json", extra=()):
@@ -143,23 +128,3 @@ def frame_answer(status, body, content_type="application/json", extra=()):
     lines.extend(extra)
     head = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
     return head, body
-
-
-def close_gracefully(sock, drain_seconds=2.0, drain_bytes=64 * 1024):
-    """Half-close, then read what the peer still sends before closing.
-
-    Closing with unread bytes (the client's trailing CR LF) makes the kernel
-    send a reset, which may destroy the answer before the client reads it.
-    """
-    try:
-        sock.shutdown(socket.SHUT_WR)
-        sock.settimeout(drain_seconds)
-        while drain_bytes > 0:
-            chunk = sock.recv(min(4096, drain_bytes))
-            if not chunk:
-                break
-            drain_bytes -= len(chunk)
-    except OSError:
-        pass
-    finally:
-        sock.close()

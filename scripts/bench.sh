@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and prints their figures: the pattern matcher natively
-# (against PCRE2 and std::regex); under Wine, the window thread's cost, the
-# rank lookup's latency stage by stage, the throughput of many tabs at once,
-# the process's resources over many lookups and plug-in lifecycles, and the
-# host's memory at the first error of a session.
+# (against PCRE2 and std::regex) and the rank service under wrk; under Wine,
+# the window thread's cost, the rank lookup's latency stage by stage, the
+# throughput of many tabs at once, the process's resources over many lookups
+# and plug-in lifecycles, and the host's memory at the first error of a session.
 #   ZR_BENCH_LOOKUPS / ZR_BENCH_CYCLES: how many for the resources (10000, 1000)
 #   ZR_ARCH: which build's programs run under Wine, x86_64 (default) or i686
 #   ZR_EMULATED=1: the machine is emulated (a VM without acceleration): the
@@ -35,6 +35,11 @@ if [ "${ZR_EMULATED:-}" = 1 ]; then
 fi
 echo "== pattern matcher (native)"
 "$out/native/bench/regex_bench" --benchmark_min_time=0.2 | tee -a "$goals"
+# The rank service under wrk at 10 thousand to 10 million recorded lookups,
+# SQLite and a Redis Cluster, with nginx beside it (ZR_RANK_BENCH_SIZES).
+echo "== rank service (native, wrk)"
+/usr/bin/python3 "$root/rank-service/bench/bench.py" \
+  --sizes "${ZR_RANK_BENCH_SIZES:-10000,1000000,10000000}" | tee -a "$goals"
 
 rs_dir="$out/bench-rank-service"
 trap 'wine_down; bash "$root/scripts/rank-service.sh" stop "$rs_dir"; rm -f "$goals"' EXIT

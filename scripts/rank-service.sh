@@ -4,6 +4,8 @@
 #   rank-service.sh start [--fresh] ADDRESS DIR [CSV] [FAULT]   -> DIR/{pid,log,ranks.sqlite}
 #     --fresh starts from an empty database (tests that count lookups).
 #   rank-service.sh stop DIR
+# Debian's python3: the service uses Debian's Redis, Prometheus and uvloop
+# modules, which another python3 on PATH may lack.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cmd=$1 
@@ -19,7 +21,7 @@ start)
   args=(--listen "$address" --port 80 --db "$dir/ranks.sqlite" --ready-file "$dir/ready")
   [ -n "$csv" ] && args+=(--import "$csv")
   [ -n "$fault" ] && args+=(--fault "$fault")
-  nohup python3 "$root/rank-service/rankservice.py" "${args[@]}" </dev/null >"$dir/log" 2>&1 &
+  nohup /usr/bin/python3 "$root/rank-service/rankservice.py" "${args[@]}" </dev/null >"$dir/log" 2>&1 &
   echo $! >"$dir/pid"
   for _ in $(seq 100); do
     [ -s "$dir/ready" ] && exit 0

@@ -9,6 +9,8 @@ packages=(
   wine wine64 libwine-dev xvfb x11-apps imagemagick fonts-wine wixl
   g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
   libpcre2-dev clang-format
+  redis-server redis-tools python3-redis python3-hiredis
+  python3-prometheus-client python3-uvloop nginx-light wrk
 )
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
@@ -18,6 +20,13 @@ done
 export DEBIAN_FRONTEND=noninteractive
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
+  # Packaged daemons must not start: nginx would hold port 80 on every
+  # address, redis 6379. Tests and benchmarks start their own.
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
+    chmod +x /usr/sbin/policy-rc.d
+    trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
