@@ -275,8 +275,15 @@ LONG CZorvanRankModule::Unlock() noexcept
             }
         }
         // While the count is still 1: our own DllCanUnloadNow says no, so
-        // the code running this call is not unloaded under it.
-        CoFreeUnusedLibrariesEx(0, 0);
+        // the code running this call is not unloaded under it. Other
+        // libraries' DllCanUnloadNow runs here, on a thread that turns their
+        // faults into exceptions: one must not end the process through
+        // this noexcept function.
+        try {
+            CoFreeUnusedLibrariesEx(0, 0);
+        } catch (...) {
+            vpk::report_caught();
+        }
     }
     return ATL::CComGlobalsThreadModel::Decrement(&m_nLockCnt);
 }
