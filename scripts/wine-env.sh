@@ -32,9 +32,6 @@ wine_up() {
   export DISPLAY=":$n"
   local i
   for i in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-  # A booted prefix to start from, where making one takes minutes (an
-  # emulated guest); wineboot then only starts it.
-  if [ -n "${ZR_WINE_TEMPLATE:-}" ]; then cp -a "$ZR_WINE_TEMPLATE/." "$WINEPREFIX/"; fi
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot -i </dev/null >/dev/null 2>&1
   # Without a window manager, Wine waits 2 s for one at every hide or destroy

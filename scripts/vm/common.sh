@@ -41,7 +41,7 @@ vm_boot() {
   [ "$mode" = write ] && snap=off
   # Without -smap: every Wine process oopses the guest kernel on iret.
   timeout --kill-after=30 "$limit" qemu-system-x86_64 \
-    -accel tcg,thread=multi,tb-size=1024 -cpu "${ZR_VM_CPU:-max,-smap}" -m 4G -smp 2 \
+    -accel tcg,thread=multi,tb-size=1024 -cpu max,-smap -m 4G -smp 2 \
     -nographic -no-reboot -nic none \
     -kernel "$dir/vmlinuz" -initrd "$dir/initrd.img" \
     -append "root=/dev/vda rw rootfstype=ext4 console=ttyS0 quiet panic=-1 init=/opt/zr/init" \

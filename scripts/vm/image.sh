@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the guest that runs the 32-bit suite where this kernel runs no 32-bit
-# code: Debian with Wine (both halves), its kernel and initrd, and a booted
-# win64 prefix to copy, under $(vm_dir) as root.img, vmlinuz, initrd.img.
+# code: Debian with Wine (both halves), its kernel and initrd, under $(vm_dir)
+# as root.img, vmlinuz, initrd.img.
 # Made once per recipe (a hash of this file) and kept; takes minutes.
 # Needs root, debootstrap, qemu-system-x86, e2fsprogs and Debian's archive.
 set -euo pipefail
@@ -93,37 +93,6 @@ rm -rf "$chroot_dir"
 touch "$dir/system.done"
 fi
 
-# The prefix is made in the guest: making one starts 32-bit programs.
-step "first boot: the Wine prefix"
-mkdir -p "$dir/job"
-cat >"$dir/job/guest.sh" <<'GUEST'
-set -u
-export WINEPREFIX=/opt/zr/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-Xvfb :9 -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-export DISPLAY=:9
-start=$(date +%s)
-echo "guest: wineboot -i"
-wineserver -p </dev/null >/dev/null 2>&1
-wineboot -i </dev/null
-status=$?
-wineserver -k; wineserver -w
-echo "guest: wineboot status $status after $(( $(date +%s) - start )) s"
-# Both halves must work: the 32-bit one is the reason for the guest.
-wine C:/windows/syswow64/cmd.exe /c "echo guest: 32-bit programs run" </dev/null || status=1
-wineserver -k; wineserver -w
-echo $(( $(date +%s) - start )) >/job/out/prefix.seconds
-echo $status >/job/out/status
-GUEST
-vm_disk "$dir/job" "$dir/job.img" 64
-start=$(date +%s)
-vm_boot write "$dir/job.img" "$dir/first-boot.log" 1800 || true
-if ! vm_get "$dir/job.img" /out/status "$dir/status" || [ "$(cat "$dir/status")" != 0 ]; then
-  echo "vm image: the guest did not make its Wine prefix; its console:" >&2
-  tail -n 30 "$dir/first-boot.log" >&2
-  exit 1
-fi
-vm_get "$dir/job.img" /out/prefix.seconds "$dir/prefix.seconds" || true
-step "made: first boot $(( $(date +%s) - start )) s, of which wineboot $(cat "$dir/prefix.seconds" 2>/dev/null) s"
-rm -rf "$dir/job" "$dir/job.img" "$dir/status"
+step "made"
 touch "$dir/ready"
 echo "$dir"

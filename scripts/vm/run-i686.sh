@@ -70,8 +70,8 @@ if ! vm_get "$work/job.img" /out/ctest.log "$work/ctest.log" || ! vm_get "$work/
 fi
 cat "$work/ctest.log"
 vm_get "$work/job.img" /out/times "$work/times" || true
-# Boot = qemu start to the guest's script; suite = CTest alone.
 boot=$(awk '/^boot/ {print $2}' "$work/times" 2>/dev/null || true)
+prefix=$(awk '/^prefix/ {print $2}' "$work/times" 2>/dev/null || true)
 suite=$(awk '/^suite/ {print $2}' "$work/times" 2>/dev/null || true)
-echo "vm: image ready in ${t_image} s; guest run ${t_run} s (boot ${boot:-?} s, prefix and suite ${suite:-?} s)"
+echo "vm: image ready in ${t_image} s; guest run ${t_run} s (kernel to init ${boot:-?} s, Wine prefix ${prefix:-?} s, CTest ${suite:-?} s)"
 exit "$(cat "$work/status")"
