@@ -45,4 +45,8 @@ if ! installed wine32:i386; then
 fi
 source "$root/scripts/wine-env.sh"
 problem=$(wine32_problem)
-[ -z "$problem" ] || echo "setup: the 32-bit suite will not run: $problem"
+case "$problem" in
+  "") ;;
+  *"does not execute 32-bit"*) echo "setup: $problem; the 32-bit suite runs in a qemu VM (scripts/vm)" ;;
+  *) echo "setup: the 32-bit suite will not run: $problem" ;;
+esac
