@@ -18,6 +18,12 @@ void CPluginSite::RefuseName(const std::wstring& name)
     refused_.insert(name);
 }
 
+size_t CPluginSite::Calls()
+{
+    vpk::critical_section_lock hold(lock_);
+    return calls_;
+}
+
 std::wstring CPluginSite::Value(const std::wstring& name)
 {
     vpk::critical_section_lock hold(lock_);
@@ -149,6 +155,14 @@ STDMETHODIMP CPluginSite::SetValue(BSTR name, BSTR value)
     if (!name || !*name) return Fail(E_INVALIDARG, L"A value needs a name.");
     std::wstring key(name, SysStringLen(name));
     std::wstring text(value ? value : L"", SysStringLen(value));
+    // Counted as it returns, whatever it returns: a script awaits the calls.
+    auto counted = vpk::scope_exit([this]() noexcept {
+        {
+            vpk::critical_section_lock hold(lock_);
+            ++calls_;
+        }
+        SetEvent(called_.get());
+    });
     {
         vpk::critical_section_lock hold(lock_);
         if (refused_.count(key)) {

@@ -18,6 +18,9 @@ public:
 
     // SetValue for this name fails from now on (to drive a plug-in's error path).
     void RefuseName(const std::wstring& name);
+    // SetValue calls so far, refused ones included; the event is set at each.
+    size_t Calls();
+    HANDLE CallEvent() const { return called_.get(); }
     std::wstring Value(const std::wstring& name);
     std::map<std::wstring, std::wstring> Values();
     // The browser is handed out no more (after the plug-in is gone).
@@ -54,6 +57,8 @@ private:
     UINT message_;
     std::map<std::wstring, std::wstring> values_;
     std::set<std::wstring> refused_;
+    size_t calls_ = 0;
+    vpk::unique_event called_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     ComPtr<IUnknown> marshaler_;
     ComPtr<ITypeInfo> typeinfo_;
 };

@@ -15,7 +15,7 @@ struct Verb {
 const Verb kVerbs[] = {
     {L"navigate", 1},  {L"frame", 1},   {L"redirect", 2},     {L"reload", 0},
     {L"wait", 1},      {L"hold", 1},    {L"uninitialize", 0}, {L"initialize", 0},
-    {L"release", 0},   {L"quit", 0},    {L"refuse", 1},
+    {L"release", 0},   {L"quit", 0},    {L"refuse", 1},       {L"await", 1},
 };
 
 bool IsNumber(const std::wstring& s)
@@ -45,8 +45,8 @@ bool ParseScript(const std::vector<std::wstring>& words, std::vector<ScriptComma
         }
         ScriptCommand cmd{words[i], {}};
         for (size_t a = 1; a <= verb->args; ++a) cmd.args.push_back(words[i + a]);
-        if ((cmd.verb == L"wait" || cmd.verb == L"hold") && !IsNumber(cmd.args[0])) {
-            error = cmd.verb + L" needs milliseconds, not " + cmd.args[0];
+        if ((cmd.verb == L"wait" || cmd.verb == L"hold" || cmd.verb == L"await") && !IsNumber(cmd.args[0])) {
+            error = cmd.verb + L" needs a number, not " + cmd.args[0];
             return false;
         }
         out.push_back(cmd);

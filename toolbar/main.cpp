@@ -27,10 +27,14 @@ enum ExitCode : int {
     kReferencesLeft = 5,
 };
 
+// How long "await" waits for the plug-in's calls at most.
+constexpr ULONGLONG kAwaitBoundMs = 60000;
+
 const wchar_t kUsageText[] =
     L"usage: zorvantoolbar [/layout:classic|shared|tabs] [/nobrowser] [/script FILE] {CLSID}|ProgID [command...]\n"
     L"       zorvantoolbar /regtlb FILE | /unregtlb FILE\n"
     L"commands: navigate URL, frame URL, redirect FROM TO, reload, wait MS, hold MS,\n"
+    L"          await N (until the site has had N SetValue calls),\n"
     L"          refuse NAME, uninitialize, initialize, release, quit";
 
 std::wstring GuidText(REFGUID g)
@@ -161,6 +165,17 @@ bool Host::Execute(const ScriptCommand& cmd)
                          RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         }
         PumpWait(nullptr, ms, quit_);
+    } else if (v == L"await") {
+        // Event by event, so a slow machine only takes longer; the bound
+        // keeps a plug-in that never calls from holding the script for good.
+        const size_t calls = std::wcstoul(cmd.args[0].c_str(), nullptr, 10);
+        const ULONGLONG end = GetTickCount64() + kAwaitBoundMs;
+        while (site_->Calls() < calls && !quit_ && GetTickCount64() < end)
+            PumpWait(site_->CallEvent(), static_cast<DWORD>(end - GetTickCount64()), quit_);
+        if (site_->Calls() < calls) {
+            PrintLine(L"await " + cmd.args[0] + L": only " + std::to_wstring(site_->Calls()) + L" calls");
+            status_ = kCallFailed;
+        }
     } else if (v == L"refuse") {
         site_->RefuseName(cmd.args[0]);
     } else if (v == L"quit") {

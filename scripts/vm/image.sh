@@ -44,9 +44,10 @@ chmod +x "$chroot_dir/usr/sbin/policy-rc.d"
 mount -t proc proc "$chroot_dir/proc"
 mount -t sysfs sys "$chroot_dir/sys"
 
-step "kernel, Wine, Xvfb, CTest, Python"
+step "kernel, Wine, Xvfb, CTest, Python, binutils"
+# binutils for the lean-binary test, which reads the DLLs and symbolizes a trace.
 packages=(linux-image-amd64 wine wine64 wine32:i386 fonts-wine xvfb xauth file
-  cmake python3 iproute2 procps)
+  cmake python3 iproute2 procps binutils binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
 if ! chroot "$chroot_dir" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
      sh -c "dpkg --add-architecture i386 && apt-get update -qq &&
             apt-get install -y -qq --no-install-recommends ${packages[*]} && apt-get clean" >>"$log" 2>&1; then

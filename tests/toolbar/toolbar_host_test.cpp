@@ -117,8 +117,8 @@ TEST_F(ToolbarHost, EachNewTopLevelPageIsRankedAndHandedToTheToolbar)
 {
     HostRun run = RunHost(L"/layout:shared " ZORVANRANK_CLSID_TEXT
                           L" navigate http://a.test/#part frame http://ads.test/f"
-                          L" wait 300 redirect http://b.test/ http://b.test/final wait 300 reload wait 300"
-                          L" navigate http://\x00FC.test/ wait 300 refuse ZorvanRank navigate http://r.test/ wait 300");
+                          L" await 2 redirect http://b.test/ http://b.test/final await 4 reload"
+                          L" navigate http://\x00FC.test/ await 6 refuse ZorvanRank navigate http://r.test/ await 7");
     ASSERT_EQ(0u, run.exit_code) << run.raw;
     EXPECT_EQ(1u, run.With("windows shared: ").size()) << run.raw;
     const std::vector<std::string> events = {
