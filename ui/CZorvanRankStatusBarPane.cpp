@@ -27,12 +27,16 @@ const int kLabelTop = 3;
 const int kLabelGap = 2;
 
 // The system's resolution, which the GUI font follows: the browser's process
-// is not aware of per-monitor DPI.
+// is not aware of per-monitor DPI, and for such a process the system's value
+// holds until the user signs out. Read once, not at every paint.
 int ScreenDpi()
 {
-    WindowDC screen(nullptr, ::GetDC(nullptr));
-    const int dpi = screen.get() ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
-    return dpi > 0 ? dpi : 96;
+    static const int dpi = [] {
+        WindowDC screen(nullptr, ::GetDC(nullptr));
+        const int read = screen.get() ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
+        return read > 0 ? read : 96;
+    }();
+    return dpi;
 }
 
 int Scaled(int pixels, int dpi)
